@@ -24,10 +24,9 @@
  * fn at N+3. Every a_i moves two positions towards the front: a1..a4 from
  * register to register, a5 and a6 from the stack into %r8 and %r9, and a7..aN
  * down by 16 bytes within the incoming argument area, which belongs to the
- * callee, in ascending order so that no slot is overwritten before it is read
- * (a 16-byte move writes the two slots that the previous one read). fn is
- * taken into %r11 first (not an argument register); %xmm0 and %r10 are the
- * scratch registers of the stack moves.
+ * callee, in ascending order so that no slot is overwritten before it is read.
+ * fn is taken into %r11 first (not an argument register; %r10 is the scratch
+ * for the stack moves).
  *
  * Critical form: a_i already sits at position i, where the target wants it;
  * fn is at position N+1. The entry only clears %eax and jumps through fn's
@@ -116,19 +115,14 @@
   .if \n >= 6
         movq    16(%rsp), %r9
   .endif
-        /* a7..aN: stack slot k-4 down to slot k-6, ascending, two slots
-           at a time through %xmm0 (no argument is in a vector register) */
+        /* a7..aN: stack slot k-4 down to slot k-6, ascending */
   .if \n >= 7
     .set k, 7
-    .rept (\n - 6) / 2
-        movups  8*(k-4)(%rsp), %xmm0
-        movups  %xmm0, 8*(k-6)(%rsp)
-      .set k, k+2
-    .endr
-    .if (\n - 6) % 2
+    .rept \n - 6
         movq    8*(k-4)(%rsp), %r10
         movq    %r10, 8*(k-6)(%rsp)
-    .endif
+      .set k, k+1
+    .endr
   .endif
         xorl    %eax, %eax              /* no vector registers used */
         jmp     *%r11
