@@ -25,6 +25,9 @@
  * register to register, a5 and a6 from the stack into %r8 and %r9, and a7..aN
  * down by 16 bytes within the incoming argument area, which belongs to the
  * callee, in ascending order so that no slot is overwritten before it is read.
+ * The moves are 8 bytes wide on purpose: the caller has just stored each
+ * argument on its own, and a wider load spanning two such stores cannot be
+ * forwarded from them and stalls.
  * fn is taken into %r11 first (not an argument register; %r10 is the scratch
  * for the stack moves).
  *
