@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the two fuzz targets (corpus/connection and
 corpus/reply_builder): valid connection setups and one request of each
-answered opcode, in both byte orders, plus a BIG-REQUESTS request, an
-unanswered opcode and cut-short streams. Run again after changing it; files
+answered opcode, in both byte orders, plus a BIG-REQUESTS request, a request
+larger than the receive buffer, an unanswered opcode and cut-short streams. Run again after changing it; files
 named regression-* are kept (they are inputs that once broke the server)."""
 
 import pathlib
@@ -85,6 +85,9 @@ def main():
         big = big_request(135, u16(1, lsb) + u16(0, lsb) + bytes(60), lsb)
         write("connection", f"big-request-{order}", hello + request(133, b"", lsb) + big + request(43, b"", lsb))
         write("reply_builder", f"big-request-{order}", bytes([3 if lsb else 2]) + struct.pack("<H", 0xFFFF) + big[:2] + big[8:])
+        # Larger than the handler's 16 KiB receive buffer: read on a path of its own.
+        write("connection", f"large-request-{order}",
+              hello + request(55, bytes(20000), lsb) + request(43, b"", lsb))
         write("connection", f"unanswered-opcode-{order}", hello + request(1, bytes(28), lsb) + request(43, b"", lsb))
         write("connection", f"cut-header-{order}", hello + request(43, b"", lsb)[:2])
         write("connection", f"cut-data-{order}", hello + request(84, bytes(12), lsb)[:9])
