@@ -629,6 +629,23 @@ TEST_F(SignalE2E, Interrupts) {
     EXPECT_FALSE(exists("/tmp/.X11-unix/X11"));
   }
   {
+    // A socket file that someone else already removed: still a quiet end with 0.
+    Server server({":11"});
+    ASSERT_TRUE(server.wait_listening()) << server.err();
+    ASSERT_EQ(::unlink("/tmp/.X11-unix/X11"), 0);
+    server.signal(SIGINT);
+    const Result r = server.finish();
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.err, "");
+  }
+  {
+    // The same at the end of a program run: the program removed it itself.
+    const Result r = run({":11", "rm", "/tmp/.X11-unix/X11"});
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X11\nProgram successfully executed.\n");
+    EXPECT_EQ(r.err, "");
+  }
+  {
     // SIGTERM keeps its default action: the file stays behind.
     Server server({":12"});
     ASSERT_TRUE(server.wait_listening()) << server.err();

@@ -15,7 +15,7 @@ int killed(int signal, bool core = false) { return signal | (core ? 0x80 : 0); }
 TEST(ProgramRunnerTest, StatusDescriptions) {
   const struct {
     int status;
-    const char* text;
+    std::string text;
     int exit_status;
   } cases[] = {
       {exited(1), "exit status: 1", 1},
@@ -26,7 +26,7 @@ TEST(ProgramRunnerTest, StatusDescriptions) {
       {killed(SIGSEGV, true), "signal: 11 (SIGSEGV) (core dumped)", 139},
       {killed(SIGSTKFLT), "signal: 16 (SIGSTKFLT)", 144},
       {killed(SIGSYS), "signal: 31 (SIGSYS)", 159},
-      {killed(SIGRTMIN), ("signal: " + std::to_string(SIGRTMIN)).c_str(), 128 + SIGRTMIN},
+      {killed(SIGRTMIN), "signal: " + std::to_string(SIGRTMIN), 128 + SIGRTMIN},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(describe_status(c.status), c.text);
