@@ -156,6 +156,21 @@ class Server {
     return false;
   }
 
+  // Waits until the "ctrl-c" thread exists: the SIGINT handler is installed
+  // just before it starts, and only after the announcement line.
+  bool wait_interruptible() {
+    if (!wait_listening()) return false;
+    for (int i = 0; i < 6000; ++i) {
+      std::error_code ec;
+      for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
+        if (read_file(task.path().string() + "/comm") == "ctrl-c\n") return true;
+      }
+      if (poll_exit()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+
   void signal(int s) { ASSERT_EQ(::kill(pid_, s), 0); }
 
   // Waits for the end of the server (killing it after a generous grace time,

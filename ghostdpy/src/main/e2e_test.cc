@@ -333,7 +333,7 @@ TEST_F(SignalE2E, Interrupts) {
   {
     // SIGINT in Unix mode: file removed, nothing printed, status 0.
     Server server({":11"});
-    ASSERT_TRUE(server.wait_listening()) << server.err();
+    ASSERT_TRUE(server.wait_interruptible()) << server.err();
     EXPECT_TRUE(exists("/tmp/.X11-unix/X11"));
     server.signal(SIGINT);
     const Result r = server.finish();
@@ -345,7 +345,7 @@ TEST_F(SignalE2E, Interrupts) {
   {
     // Twice in a row, while a program runs: still one clean end with 0.
     Server server({":11", "sleep", "60"});
-    ASSERT_TRUE(server.wait_listening()) << server.err();
+    ASSERT_TRUE(server.wait_interruptible()) << server.err();
     server.signal(SIGINT);
     server.signal(SIGINT);
     const Result r = server.finish();
@@ -356,7 +356,7 @@ TEST_F(SignalE2E, Interrupts) {
   {
     // A socket file that someone else already removed: still a quiet end with 0.
     Server server({":11"});
-    ASSERT_TRUE(server.wait_listening()) << server.err();
+    ASSERT_TRUE(server.wait_interruptible()) << server.err();
     ASSERT_EQ(::unlink("/tmp/.X11-unix/X11"), 0);
     server.signal(SIGINT);
     const Result r = server.finish();
