@@ -1,0 +1,276 @@
+#include "connection.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "reply_builder.h"
+#include "request.h"
+#include "setup_reply.h"
+#include "socket_io.h"
+#include "wire.h"
+
+namespace x11 {
+namespace {
+
+// Requests are read through one buffer per connection, so a pipelining
+// client costs one recv() per buffer-full rather than two per request;
+// requests larger than the buffer are read into an allocation of their own.
+constexpr std::size_t kInputCapacity = 16 * 1024;
+
+// Traces and replies of requests that arrived together are written together;
+// everything pending is flushed before the handler blocks on the client, and
+// whenever it grows past this size.
+constexpr std::size_t kOutputFlushSize = 64 * 1024;
+
+constexpr std::size_t kSetupFixedSize = 12;
+constexpr std::size_t kHeaderSize = 4;
+constexpr std::size_t kExtendedHeaderSize = 8;  // header + BIG-REQUESTS length
+
+constexpr const char* kEarlyEnd = "failed to fill whole buffer";
+
+struct Connection {
+  int fd = -1;
+  bool lsb_first = true;
+  std::uint16_t sequence = 1;
+  std::unique_ptr<std::uint8_t[]> in{new std::uint8_t[kInputCapacity]};
+  std::size_t in_begin = 0;  // first unread byte
+  std::size_t in_end = 0;    // one past the last received byte
+  std::string trace;                  // pending standard output
+  std::vector<std::uint8_t> replies;  // pending bytes to the client
+};
+
+// How a connection ends.
+struct End {
+  enum class Kind { disconnected, refused, fatal } kind;
+  std::string message;
+};
+
+End fatal(std::string message) { return End{End::Kind::fatal, std::move(message)}; }
+End io_failure(const char* context, const std::string& description) {
+  return fatal(std::string(context) + ": " + description);
+}
+
+std::size_t buffered(const Connection& c) { return c.in_end - c.in_begin; }
+const std::uint8_t* unread(const Connection& c) { return c.in.get() + c.in_begin; }
+
+// Writes the pending trace, then sends the pending replies, so that each
+// reply's trace line is out before the reply. Returns 0 or the send errno.
+int flush_output(Connection& c) {
+  if (!c.trace.empty()) {
+    console_out(c.trace);
+    c.trace.clear();
+  }
+  if (c.replies.empty()) return 0;
+  const int err = send_all(c.fd, c.replies.data(), c.replies.size());
+  c.replies.clear();
+  return err;
+}
+
+enum class Fill { ok, closed, recv_failed, send_failed };
+struct FillResult {
+  Fill status;
+  int err = 0;
+};
+
+// Receives until `need` (at most kInputCapacity) bytes are buffered.
+FillResult fill(Connection& c, std::size_t need) {
+  while (buffered(c) < need) {
+    if (c.in_begin + need > kInputCapacity) {
+      std::memmove(c.in.get(), unread(c), buffered(c));
+      c.in_end -= c.in_begin;
+      c.in_begin = 0;
+    }
+    if (const int err = flush_output(c)) return {Fill::send_failed, err};
+    const ssize_t n = recv_some(c.fd, c.in.get() + c.in_end, kInputCapacity - c.in_end);
+    if (n == 0) return {Fill::closed};
+    if (n < 0) return {Fill::recv_failed, errno};
+    c.in_end += static_cast<std::size_t>(n);
+  }
+  return {Fill::ok};
+}
+
+// The message for a failed fill of request bytes (anything but the header).
+End fill_failure(const char* context, FillResult r) {
+  switch (r.status) {
+    case Fill::closed:
+      return io_failure(context, kEarlyEnd);
+    case Fill::send_failed:
+      return io_failure("write response error", describe_errno(r.err));
+    default:
+      return io_failure(context, describe_errno(r.err));
+  }
+}
+
+// Reads exactly n bytes into dst, whatever n is: buffered bytes first, the
+// rest straight from the socket.
+FillResult read_exact(Connection& c, std::uint8_t* dst, std::size_t n) {
+  const std::size_t from_buffer = std::min(n, buffered(c));
+  std::memcpy(dst, unread(c), from_buffer);
+  c.in_begin += from_buffer;
+  std::size_t got = from_buffer;
+  if (got < n) {
+    if (const int err = flush_output(c)) return {Fill::send_failed, err};
+  }
+  while (got < n) {
+    const ssize_t r = recv_some(c.fd, dst + got, n - got);
+    if (r == 0) return {Fill::closed};
+    if (r < 0) return {Fill::recv_failed, errno};
+    got += static_cast<std::size_t>(r);
+  }
+  return {Fill::ok};
+}
+
+std::optional<End> handshake(Connection& c) {
+  if (FillResult r = fill(c, kSetupFixedSize); r.status != Fill::ok)
+    return fill_failure("failed to read init request", r);
+  const std::uint8_t* setup = unread(c);
+  switch (setup[0]) {
+    case 0x6C:  // 'l'
+      c.lsb_first = true;
+      break;
+    case 0x42:  // 'B'
+      c.lsb_first = false;
+      break;
+    default:
+      return fatal("invalid byte encoding value `" + std::to_string(setup[0]) + "`");
+  }
+  // Authorisation is offered but never checked: every client is accepted.
+  const std::size_t name_length = read_u16(setup + 6, c.lsb_first);
+  const std::size_t data_length = read_u16(setup + 8, c.lsb_first);
+  std::size_t skip = name_length + pad4(name_length) + data_length + pad4(data_length);
+  c.in_begin += kSetupFixedSize;
+  while (skip > 0) {
+    if (buffered(c) == 0) {
+      if (FillResult r = fill(c, 1); r.status != Fill::ok) return fill_failure("failed to read init request", r);
+    }
+    const std::size_t n = std::min(skip, buffered(c));
+    c.in_begin += n;
+    skip -= n;
+  }
+  const SetupReply& reply = setup_reply(c.lsb_first);
+  if (const int err = send_all(c.fd, reply.data(), reply.size()))
+    return io_failure("write init response", describe_errno(err));
+  return std::nullopt;
+}
+
+// Reads the next request header. On success `data_size` is the number of
+// data bytes that follow it in the stream and the header is consumed.
+std::optional<End> read_header(Connection& c, RequestHeader& header, std::size_t& data_size) {
+  if (FillResult r = fill(c, kHeaderSize); r.status != Fill::ok) {
+    if (r.status == Fill::send_failed) return io_failure("write response error", describe_errno(r.err));
+    if (r.status == Fill::recv_failed) return io_failure("header read error", describe_errno(r.err));
+    if (buffered(c) == 0) return End{End::Kind::disconnected, {}};
+    std::uint8_t got[kHeaderSize] = {};
+    std::memcpy(got, unread(c), buffered(c));
+    std::string m = "unknown message, read count=" + std::to_string(buffered(c)) + ", [";
+    for (std::size_t i = 0; i < kHeaderSize; ++i) m += (i ? ", " : "") + std::to_string(got[i]);
+    return fatal(m + "]");
+  }
+  const std::uint8_t* h = unread(c);
+  header = RequestHeader{h[0], h[1], read_u16(h + 2, c.lsb_first)};
+  if (header.length != 0) {
+    data_size = std::size_t{4} * header.length - kHeaderSize;
+    c.in_begin += kHeaderSize;
+    return std::nullopt;
+  }
+  // BIG-REQUESTS: the length follows as a 32-bit word that counts itself.
+  if (FillResult r = fill(c, kExtendedHeaderSize); r.status != Fill::ok) return fill_failure("read error", r);
+  const std::uint32_t extended = read_u32(unread(c) + kHeaderSize, c.lsb_first);
+  if (extended < 2 || extended > kMaxExtendedLength)
+    return fatal("invalid extended request length " + std::to_string(extended) + " (allowed 2 to " +
+                 std::to_string(kMaxExtendedLength) + ")");
+  data_size = std::size_t{4} * extended - kExtendedHeaderSize;
+  c.in_begin += kExtendedHeaderSize;
+  return std::nullopt;
+}
+
+void trace_request(Connection& c, const Request& request) {
+  c.trace.append("\nRequest");
+  append_decimal(c.trace, c.sequence);
+  c.trace.append(" = ");
+  append_request_text(c.trace, request);
+  c.trace.push_back('\n');
+}
+
+// Answers one request; returns an End when the builder refuses it.
+std::optional<End> answer(Connection& c, const Request& request) {
+  trace_request(c, request);
+  ResponseMessage response = create_response_message(c.sequence, request, c.lsb_first, &c.trace);
+  switch (response.kind) {
+    case ResponseMessage::Kind::error:
+      return End{End::Kind::refused, std::move(response.error)};
+    case ResponseMessage::Kind::no_reply:
+      break;
+    case ResponseMessage::Kind::reply:
+      c.trace.append("Response");
+      append_decimal(c.trace, c.sequence);
+      c.trace.append(" = ");
+      append_bytes_text(c.trace, response.bytes);
+      c.trace.push_back('\n');
+      c.replies.insert(c.replies.end(), response.bytes.begin(), response.bytes.end());
+      break;
+  }
+  ++c.sequence;  // wraps from 65535 to 0
+  return std::nullopt;
+}
+
+std::optional<End> serve_requests(Connection& c) {
+  std::vector<std::uint8_t> large;  // data of a request that does not fit the buffer
+  for (;;) {
+    RequestHeader header{};
+    std::size_t data_size = 0;
+    if (auto end = read_header(c, header, data_size)) return end;
+
+    Request request{header, std::nullopt};
+    std::size_t consumed = 0;
+    if (data_size == 0) {
+      // Header alone: no data.
+    } else if (data_size <= kInputCapacity) {
+      if (FillResult r = fill(c, data_size); r.status != Fill::ok) return fill_failure("read error", r);
+      request.data = std::span<const std::uint8_t>(unread(c), data_size);
+      consumed = data_size;
+    } else {
+      large.assign(data_size, 0);
+      if (FillResult r = read_exact(c, large.data(), data_size); r.status != Fill::ok)
+        return fill_failure("read error", r);
+      request.data = std::span<const std::uint8_t>(large);
+    }
+    if (auto end = answer(c, request)) return end;
+    c.in_begin += consumed;
+    if (c.trace.size() >= kOutputFlushSize || c.replies.size() >= kOutputFlushSize) {
+      if (const int err = flush_output(c)) return io_failure("write response error", describe_errno(err));
+    }
+    if (!large.empty()) std::vector<std::uint8_t>().swap(large);
+  }
+}
+
+}  // namespace
+
+void serve_connection(UniqueFd socket) {
+  Connection c;
+  c.fd = socket.get();
+  std::optional<End> end = handshake(c);
+  if (!end) end = serve_requests(c);
+
+  // Whatever was answered before the end still goes out, in order.
+  const int err = flush_output(c);
+  if (err && end->kind != End::Kind::fatal) end = io_failure("write response error", describe_errno(err));
+
+  switch (end->kind) {
+    case End::Kind::disconnected:
+      console_err("Client disconnected\n");
+      break;
+    case End::Kind::refused:
+      console_err("ERROR: " + end->message + "\n");
+      break;
+    case End::Kind::fatal:
+      report_failure("connection", end->message);
+      break;
+  }
+  socket.reset();
+}
+
+}  // namespace x11
