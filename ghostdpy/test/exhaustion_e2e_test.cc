@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -166,6 +167,16 @@ bool round_trip(int fd) {
          reply[2] == 1 && reply[3] == 0;
 }
 
+// Descriptors the server holds, from /proc.
+std::size_t open_descriptors(pid_t pid) {
+  std::size_t n = 0;
+  std::error_code ignored;
+  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored);
+       it != std::filesystem::directory_iterator(); it.increment(ignored))
+    ++n;
+  return n;
+}
+
 bool readable_now(int fd) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, 0) == 1;
@@ -176,6 +187,7 @@ TEST(ResourceExhaustion, AcceptFailuresAreReportedWithoutSpinningAndServiceRecov
   Server server;
   ASSERT_TRUE(eventually([&] { return ::access(kSocketPath, F_OK) == 0 || !server.alive(); }));
   ASSERT_TRUE(server.alive()) << "ghostdpy did not start: " << read_file(kErrPath);
+  const std::size_t idle_descriptors = open_descriptors(server.pid());
 
   // More clients than descriptors: each sends its setup request at once.
   std::vector<int> clients;
@@ -223,11 +235,14 @@ TEST(ResourceExhaustion, AcceptFailuresAreReportedWithoutSpinningAndServiceRecov
     ::close(waiting[i]);
   }
 
-  // Recovered: a newcomer is served, and the failures have stopped.
+  // Recovered: once the connection threads have closed their sockets, a
+  // newcomer is served and the failures have stopped.
+  ASSERT_TRUE(eventually([&] { return open_descriptors(server.pid()) <= idle_descriptors; }));
   const int newcomer = connect_display();
   ASSERT_GE(newcomer, 0);
   EXPECT_TRUE(round_trip(newcomer));
   ::close(newcomer);
+  ASSERT_TRUE(eventually([&] { return open_descriptors(server.pid()) <= idle_descriptors; }));
   const std::size_t after_recovery = count_of(read_file(kErrPath), kFailure);
   const int again = connect_display();
   ASSERT_GE(again, 0);
