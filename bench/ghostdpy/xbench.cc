@@ -30,7 +30,9 @@
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/epoll.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -52,7 +54,7 @@ namespace {
 
 struct Options {
   std::string display = ":81";
-  std::string out_file;           // spawn-ready: the server's standard output
+  std::string out_file = "/dev/null";  // spawn-ready: the server's standard output
   int stop_signal = SIGINT;       // spawn-ready: how the server is stopped
   long count = 0;                 // clients, cycles or requests
   long window = 4096;             // pipeline: requests in flight
@@ -141,6 +143,14 @@ void round_trip(xcb_connection_t* c) {
   std::free(reply);
 }
 
+// CPU time (user + system) this process has used so far.
+double cpu_s() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
 double percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
@@ -155,11 +165,11 @@ pid_t spawn(const Options& o) {
   if (pid < 0) die_errno("fork");
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);  // the benchmark ignores it, the server must not inherit that
-    if (!o.out_file.empty()) {
-      const int fd = open(o.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
-      close(fd);
-    }
+    // Standard output as asked, standard error dropped: the child's
+    // messages must not mix with the results.
+    const int out = open(o.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -167,9 +177,17 @@ pid_t spawn(const Options& o) {
 }
 
 // Waits for the child, at most `seconds`; kills it when it does not end.
+// The wait sleeps on a process descriptor, so the end is seen at once.
 int reap(pid_t pid, double seconds) {
-  Deadline deadline(seconds);
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd >= 0) {
+    pollfd p{pidfd, POLLIN, 0};
+    while (poll(&p, 1, static_cast<int>(seconds * 1000)) < 0 && errno == EINTR) {
+    }
+    close(pidfd);
+  }
   int status = 0;
+  Deadline deadline(pidfd >= 0 ? 0.5 : seconds);
   for (;;) {
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) return status;
@@ -254,6 +272,7 @@ int cmd_idle(const Options& o) {
 int cmd_openclose(const Options& o) {
   Deadline deadline(o.timeout_s);
   const double start = now_s();
+  const double cpu_start = cpu_s();
   long cycles = 0;
   for (; cycles < o.count && !deadline.passed(); ++cycles) {
     Display* d = XOpenDisplay(o.display.c_str());
@@ -262,7 +281,9 @@ int cmd_openclose(const Options& o) {
   }
   const double elapsed = now_s() - start;
   if (cycles < o.count) die("openclose: deadline passed");
-  std::printf("cycles %ld\ncycles_per_s %.1f\n", cycles, static_cast<double>(cycles) / elapsed);
+  const double cpu = cpu_s() - cpu_start;
+  std::printf("cycles %ld\ncycles_per_s %.1f\nclient_cpu_us %.2f\n", cycles, static_cast<double>(cycles) / elapsed,
+              cpu / static_cast<double>(cycles) * 1e6);
   return 0;
 }
 
@@ -272,14 +293,17 @@ int cmd_latency(const Options& o) {
   for (int i = 0; i < 200; ++i) round_trip(c);  // warm up
   std::vector<double> samples;
   samples.reserve(static_cast<std::size_t>(o.count));
+  const double cpu_start = cpu_s();
   for (long i = 0; i < o.count; ++i) {
     if (deadline.passed()) die("latency: deadline passed");
     const double t0 = now_s();
     round_trip(c);
     samples.push_back((now_s() - t0) * 1e6);
   }
+  const double cpu = cpu_s() - cpu_start;
   xcb_disconnect(c);
-  std::printf("median_us %.2f\np99_us %.2f\n", percentile(samples, 0.5), percentile(samples, 0.99));
+  std::printf("median_us %.2f\np99_us %.2f\nclient_cpu_us %.2f\n", percentile(samples, 0.5),
+              percentile(samples, 0.99), cpu / static_cast<double>(o.count) * 1e6);
   return 0;
 }
 
@@ -351,6 +375,7 @@ int cmd_pipeline(const Options& o) {
   long sent = 0;
   long received = 0;
   const double start = now_s();
+  const double cpu_start = cpu_s();
   while (received < o.count) {
     if (deadline.passed()) die("pipeline: deadline passed");
     while (sent < o.count && sent - received < static_cast<long>(window)) {
@@ -365,8 +390,10 @@ int cmd_pipeline(const Options& o) {
     ++received;
   }
   const double elapsed = now_s() - start;
+  const double cpu = cpu_s() - cpu_start;
   xcb_disconnect(c);
-  std::printf("requests %ld\nrequests_per_s %.1f\n", received, static_cast<double>(received) / elapsed);
+  std::printf("requests %ld\nrequests_per_s %.1f\nclient_cpu_us %.3f\n", received,
+              static_cast<double>(received) / elapsed, cpu / static_cast<double>(received) * 1e6);
   return 0;
 }
 
