@@ -1,0 +1,25 @@
+# Writes Farcall.java from its template, declaring the call methods
+# cCall0 ... cCall64 and stdCall0 ... stdCall64.
+# The arities are read from the list that the trampolines are built from.
+#   cmake -DTEMPLATE=<Farcall.java.in> -DARITIES=<arities.h> -DOUTPUT=<Farcall.java> -P generate_farcall_java.cmake
+file(STRINGS ${ARITIES} arity_lines REGEX "^FARCALL_ARITY\\([0-9]+\\)$")
+set(arities "")
+foreach(line IN LISTS arity_lines)
+  string(REGEX REPLACE "^FARCALL_ARITY\\(([0-9]+)\\)$" "\\1" n "${line}")
+  list(APPEND arities ${n})
+endforeach()
+
+set(declarations "")
+foreach(family cCall stdCall)
+  foreach(n IN LISTS arities)
+    set(parameters "")
+    if(n GREATER 0)
+      foreach(i RANGE 1 ${n})
+        string(APPEND parameters "long a${i}, ")
+      endforeach()
+    endif()
+    string(APPEND declarations "    public static native long ${family}${n}(${parameters}long fn);\n")
+  endforeach()
+endforeach()
+set(FARCALL_CALL_DECLARATIONS "${declarations}")
+configure_file(${TEMPLATE} ${OUTPUT} @ONLY)

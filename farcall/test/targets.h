@@ -1,0 +1,59 @@
+// Native functions that the trampoline tests call, from C++ directly and from
+// Java through the registry (the library exports them by these names).
+#ifndef FARCALL_TEST_TARGETS_H
+#define FARCALL_TEST_TARGETS_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Multiplier of the weighing below; odd, so every argument bit counts.
+inline constexpr uint64_t kWeighingFactor = 0x9E3779B97F4A7C15u;
+
+// What the target of arity n returns for arguments a[0..n-1]:
+// n + sum over k of a[k] * factor^(k+1), modulo 2^64. Moving, dropping or
+// truncating any argument changes it.
+inline int64_t expectedWeight(const int64_t *a, size_t n) {
+  uint64_t weight = n;
+  uint64_t power = 1;
+  for (size_t k = 0; k < n; ++k) {
+    power *= kWeighingFactor;
+    weight += static_cast<uint64_t>(a[k]) * power;
+  }
+  return static_cast<int64_t>(weight);
+}
+
+extern "C" {
+
+// Address of the weighing function that takes exactly n (0 to 64) int64_t
+// parameters, or null for another n.
+void *farcall_test_weigher(int64_t n);
+
+// a2 - a1.
+int64_t farcall_test_difference(int64_t a1, int64_t a2);
+
+// Sum of the count integer variable arguments that follow count.
+int64_t farcall_test_sum(int64_t count, ...);
+
+// The argument at position n + 1: called with n arguments (n itself first),
+// it reads the register or stack slot just past them. A critical-native
+// trampoline leaves its fn argument there, the standard one does not.
+int64_t farcall_test_next_argument(int64_t n, ...);
+
+// Its first argument (register %rdi), for the same purpose with no arguments.
+int64_t farcall_test_first_argument(int64_t value);
+
+// Its own return address.
+int64_t farcall_test_return_address(void);
+
+// 1 when both addresses lie in the same loaded object, else 0.
+int64_t farcall_test_same_object(int64_t first, int64_t second);
+
+// %rax on entry (assembly): the vector-register count a variadic callee reads.
+int64_t farcall_test_entry_rax(void);
+
+// %rsp on entry (assembly): where the return address sits.
+int64_t farcall_test_entry_stack(void);
+
+}  // extern "C"
+
+#endif

@@ -1,0 +1,281 @@
+// The trampolines called directly from C++, in both entry forms, for every
+// arity: each argument must reach its position with all 64 bits, the vector
+// count must be cleared, and no trampoline frame may stand between the caller
+// and the target.
+#include <jni.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "targets.h"
+
+namespace {
+
+using Entry = void (*)();
+
+struct Member {
+  int arity;
+  Entry cStandard, stdStandard, cCritical, stdCritical;
+};
+
+}  // namespace
+
+#define FARCALL_ARITY(n)                                           \
+  extern "C" void Java_com_tamsor_cobol_rununit_Farcall_cCall##n();       \
+  extern "C" void Java_com_tamsor_cobol_rununit_Farcall_stdCall##n();     \
+  extern "C" void JavaCritical_com_tamsor_cobol_rununit_Farcall_cCall##n(); \
+  extern "C" void JavaCritical_com_tamsor_cobol_rununit_Farcall_stdCall##n();
+#include "arities.h"
+#undef FARCALL_ARITY
+
+namespace {
+
+constexpr Member kMembers[] = {
+#define FARCALL_ARITY(n)                                   \
+  {n, Java_com_tamsor_cobol_rununit_Farcall_cCall##n,      \
+   Java_com_tamsor_cobol_rununit_Farcall_stdCall##n,       \
+   JavaCritical_com_tamsor_cobol_rununit_Farcall_cCall##n, \
+   JavaCritical_com_tamsor_cobol_rununit_Farcall_stdCall##n},
+#include "arities.h"
+#undef FARCALL_ARITY
+};
+constexpr size_t kMemberCount = sizeof kMembers / sizeof kMembers[0];
+constexpr size_t kMaxArity = kMemberCount - 1;
+
+using Arguments = std::array<int64_t, kMaxArity>;
+
+// Stand-ins for what the virtual machine passes first; the trampolines must
+// drop them, so any distinctive values do.
+JNIEnv *const kEnv = reinterpret_cast<JNIEnv *>(0x0E0E0E0E0E0E0E0E);
+jclass const kClass = reinterpret_cast<jclass>(0x0C0C0C0C0C0C0C0C);
+
+template <size_t>
+using Int64 = int64_t;
+
+// Calls of member N with exactly N + 1 (+2) arguments, the way the virtual
+// machine makes them. The "variadic" calls go through a prototype with an
+// ellipsis and add a double, which the compiler passes in %xmm0 and announces
+// with %al = 1: the integer positions are unchanged, but the trampoline now
+// receives junk in %al, as from the virtual machine.
+template <typename Positions>
+struct Caller;
+
+template <size_t... I>
+struct Caller<std::index_sequence<I...>> {
+  static int64_t standard(Entry entry, const Arguments &a, int64_t fn) {
+    using Function = jlong (*)(JNIEnv *, jclass, Int64<I>..., jlong);
+    return reinterpret_cast<Function>(entry)(kEnv, kClass, a[I]..., fn);
+  }
+  static int64_t critical(Entry entry, const Arguments &a, int64_t fn) {
+    using Function = jlong (*)(Int64<I>..., jlong);
+    return reinterpret_cast<Function>(entry)(a[I]..., fn);
+  }
+  static int64_t standardWithVectorCount(Entry entry, const Arguments &a, int64_t fn) {
+    using Function = jlong (*)(...);
+    return reinterpret_cast<Function>(entry)(kEnv, kClass, a[I]..., fn, 1.5);
+  }
+  static int64_t criticalWithVectorCount(Entry entry, const Arguments &a, int64_t fn) {
+    using Function = jlong (*)(...);
+    return reinterpret_cast<Function>(entry)(a[I]..., fn, 1.5);
+  }
+};
+
+using Call = int64_t (*)(Entry, const Arguments &, int64_t);
+
+struct Calls {
+  Call standard, critical, standardWithVectorCount, criticalWithVectorCount;
+};
+
+template <size_t... N>
+std::array<Calls, kMemberCount> callTable(std::index_sequence<N...>) {
+  return {Calls{&Caller<std::make_index_sequence<N>>::standard,
+                &Caller<std::make_index_sequence<N>>::critical,
+                &Caller<std::make_index_sequence<N>>::standardWithVectorCount,
+                &Caller<std::make_index_sequence<N>>::criticalWithVectorCount}...};
+}
+
+const std::array<Calls, kMemberCount> kCalls = callTable(std::make_index_sequence<kMemberCount>{});
+
+int64_t address(const void *function) { return reinterpret_cast<int64_t>(function); }
+
+// Every way of calling member m: the four entry points, each also with junk
+// in %al.
+template <typename Check>
+void forEachEntry(const Member &m, Check check) {
+  const Calls &calls = kCalls[static_cast<size_t>(m.arity)];
+  check("cCall", m.cStandard, calls.standard);
+  check("stdCall", m.stdStandard, calls.standard);
+  check("critical cCall", m.cCritical, calls.critical);
+  check("critical stdCall", m.stdCritical, calls.critical);
+  check("cCall, %al set", m.cStandard, calls.standardWithVectorCount);
+  check("stdCall, %al set", m.stdStandard, calls.standardWithVectorCount);
+  check("critical cCall, %al set", m.cCritical, calls.criticalWithVectorCount);
+  check("critical stdCall, %al set", m.stdCritical, calls.criticalWithVectorCount);
+}
+
+uint64_t splitMix(uint64_t &state) {
+  uint64_t z = (state += 0x9E3779B97F4A7C15u);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  return z ^ (z >> 31);
+}
+
+// Arguments with every bit in play: random words, then words at the edges
+// of the signed range, each made distinct by its position.
+std::array<Arguments, 2> argumentSets() {
+  std::array<Arguments, 2> sets{};
+  uint64_t state = 42;
+  for (auto &value : sets[0]) value = static_cast<int64_t>(splitMix(state));
+  const uint64_t edges[] = {0xFFFFFFFFFFFFFFFFu, 0x8000000000000000u, 0x7FFFFFFFFFFFFFFFu,
+                            0xFFFFFFFF00000000u, 0x00000000FFFFFFFFu, 0x8000000080000000u};
+  for (size_t k = 0; k < kMaxArity; ++k) sets[1][k] = static_cast<int64_t>(edges[k % 6] ^ (k << 8));
+  return sets;
+}
+
+TEST(TrampolineTest, EveryArgumentArrivesWholeAndInPlace) {
+  for (const Arguments &a : argumentSets()) {
+    for (const Member &m : kMembers) {
+      const size_t n = static_cast<size_t>(m.arity);
+      void *weigher = farcall_test_weigher(m.arity);
+      ASSERT_NE(weigher, nullptr) << "arity " << n;
+      forEachEntry(m, [&](const char *form, Entry entry, Call call) {
+        EXPECT_EQ(call(entry, a, address(weigher)), expectedWeight(a.data(), n))
+            << form << n;
+      });
+    }
+  }
+}
+
+TEST(TrampolineTest, SpecialCases) {
+  Arguments a{};
+  {  // cCall2 (5, -1) on a target returning a2 - a1
+    a[0] = 5;
+    a[1] = -1;
+    auto difference = [](int64_t a1, int64_t a2) -> int64_t { return a2 - a1; };
+    int64_t (*target)(int64_t, int64_t) = difference;
+    forEachEntry(kMembers[2], [&](const char *form, Entry entry, Call call) {
+      EXPECT_EQ(call(entry, a, address(reinterpret_cast<void *>(target))), -6) << form;
+    });
+  }
+  {  // the result comes back with all 64 bits
+    auto wide = []() -> int64_t { return static_cast<int64_t>(0x8123456789ABCDEFu); };
+    int64_t (*target)() = wide;
+    forEachEntry(kMembers[0], [&](const char *form, Entry entry, Call call) {
+      EXPECT_EQ(call(entry, a, address(reinterpret_cast<void *>(target))),
+                static_cast<int64_t>(0x8123456789ABCDEFu))
+          << form;
+    });
+  }
+}
+
+TEST(TrampolineTest, VariadicTargets) {
+  // farcall_test_sum(count, v...) through every member from 1 up
+  for (const Member &m : kMembers) {
+    if (m.arity == 0) continue;
+    Arguments a{};
+    a[0] = m.arity - 1;
+    int64_t sum = 0;
+    for (int k = 1; k < m.arity; ++k) {
+      a[static_cast<size_t>(k)] = (k % 2 == 0 ? -1 : 1) * (int64_t{1} << (k % 62)) + k;
+      sum += a[static_cast<size_t>(k)];
+    }
+    forEachEntry(m, [&](const char *form, Entry entry, Call call) {
+      EXPECT_EQ(call(entry, a, address(reinterpret_cast<void *>(&farcall_test_sum))), sum)
+          << form << m.arity;
+    });
+  }
+
+  // snprintf with integer conversions, through cCall6 and beyond (%ld args
+  // spill to the stack from the seventh argument on)
+  char buffer[128];
+  Arguments a{};
+  a[0] = address(buffer);
+  a[1] = sizeof buffer;
+  a[2] = address("%ld|%lx|%d|%s|%ld|%lu");
+  a[3] = -1234567890123;
+  a[4] = static_cast<int64_t>(0xFEDCBA9876543210u);
+  a[5] = 0x100000007;  // %d reads the low 32 bits: 7
+  a[6] = address("text");
+  a[7] = INT64_MIN;
+  a[8] = -1;
+  const char *expected =
+      "-1234567890123|fedcba9876543210|7|text|-9223372036854775808|18446744073709551615";
+  int (*print)(char *, size_t, const char *, ...) = snprintf;
+  forEachEntry(kMembers[9], [&](const char *form, Entry entry, Call call) {
+    memset(buffer, 0, sizeof buffer);
+    int64_t length = call(entry, a, address(reinterpret_cast<void *>(print)));
+    EXPECT_STREQ(buffer, expected) << form;
+    EXPECT_EQ(static_cast<int32_t>(length), static_cast<int32_t>(strlen(expected))) << form;
+  });
+}
+
+TEST(TrampolineTest, VectorCountIsZeroAtTheTarget) {
+  Arguments a{};
+  a.fill(-1);
+  for (const Member &m : kMembers) {
+    forEachEntry(m, [&](const char *form, Entry entry, Call call) {
+      EXPECT_EQ(call(entry, a, address(reinterpret_cast<void *>(&farcall_test_entry_rax))), 0)
+          << form << m.arity;
+    });
+  }
+}
+
+// The lowest and highest entry addresses bound the trampolines' code; the
+// last entry is short, so a margin covers its body.
+bool insideTrampolines(int64_t code) {
+  int64_t low = INT64_MAX;
+  int64_t high = 0;
+  for (const Member &m : kMembers) {
+    for (Entry e : {m.cStandard, m.stdStandard, m.cCritical, m.stdCritical}) {
+      low = std::min(low, address(reinterpret_cast<void *>(e)));
+      high = std::max(high, address(reinterpret_cast<void *>(e)));
+    }
+  }
+  return code >= low && code < high + 1024;
+}
+
+TEST(TrampolineTest, TargetReturnsStraightToTheCaller) {
+  Arguments a{};
+  for (const Member &m : kMembers) {
+    forEachEntry(m, [&](const char *form, Entry entry, Call call) {
+      int64_t returnAddress =
+          call(entry, a, address(reinterpret_cast<void *>(&farcall_test_return_address)));
+      EXPECT_FALSE(insideTrampolines(returnAddress)) << form << m.arity;
+      EXPECT_NE(returnAddress, 0) << form << m.arity;
+    });
+  }
+  // Without stack arguments, the target's stack pointer is the one a direct
+  // call from the same place would give it.
+  using NoArguments = int64_t (*)();
+  using Standard0 = jlong (*)(JNIEnv *, jclass, jlong);
+  using Critical0 = jlong (*)(jlong);
+  const int64_t stack = address(reinterpret_cast<void *>(&farcall_test_entry_stack));
+  const int64_t direct = reinterpret_cast<NoArguments>(&farcall_test_entry_stack)();
+  EXPECT_EQ(reinterpret_cast<Standard0>(kMembers[0].cStandard)(kEnv, kClass, stack), direct);
+  EXPECT_EQ(reinterpret_cast<Critical0>(kMembers[0].cCritical)(stack), direct);
+}
+
+TEST(TrampolineTest, CriticalFormLeavesFnInPlace) {
+  // What the JVM test uses to tell the two forms apart: after a critical
+  // call the position past the arguments still holds fn, after a standard
+  // call it does not.
+  const int64_t next = address(reinterpret_cast<void *>(&farcall_test_next_argument));
+  const int64_t first = address(reinterpret_cast<void *>(&farcall_test_first_argument));
+  Arguments a{};
+  for (const Member &m : kMembers) {
+    const Calls &calls = kCalls[static_cast<size_t>(m.arity)];
+    a.fill(0x5A5A);
+    a[0] = m.arity;
+    int64_t fn = m.arity == 0 ? first : next;
+    EXPECT_EQ(calls.critical(m.cCritical, a, fn), fn) << m.arity;
+    EXPECT_NE(calls.standard(m.cStandard, a, fn), fn) << m.arity;
+  }
+}
+
+}  // namespace
