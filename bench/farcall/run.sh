@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# libFarcall benchmark: ns per call of the trampolines beside a plain JNI
+# static native doing the same work in C, JNA's direct mapping, libffi from C
+# and, where a JDK 22 or later is installed, an FFM downcall handle.
+# Writes results.md (a Markdown table of medians and ratios) and results.svg
+# beside this script.
+#   bench/farcall/run.sh [REPETITIONS]     (default 7)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+out=$root/build/bench-farcall
+repetitions=${1:-7}
+jdk17=/usr/lib/jvm/java-17-openjdk-amd64
+
+# JNA from Debian (the jar and its dispatch library).
+if [ ! -f /usr/share/java/jna.jar ]; then
+  apt-get install -y libjna-java || { apt-get update && apt-get install -y libjna-java; }
+fi
+jna=/usr/share/java/jna.jar
+jna_native=/usr/lib/$(gcc -print-multiarch)/jni
+
+# The newest installed JDK of version 22 or later, for FFM (optional).
+jdk_ffm=""
+for release in /usr/lib/jvm/*/release; do
+  version=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
+  if [ -n "$version" ] && [ "$version" -ge 22 ] && [ -x "$(dirname "$release")/bin/javac" ]; then
+    jdk_ffm=$(dirname "$release")
+  fi
+done
+
+cd "$root"
+cmake --preset default > /dev/null
+cmake --build build/default -j2 --target Farcall farcall_jar > /dev/null
+farcall_so=$root/build/default/farcall/libFarcall.so
+farcall_jar=$root/build/default/farcall/farcall.jar
+
+mkdir -p "$out/classes" "$out/ffm"
+gcc -O2 -shared -fPIC -fvisibility=hidden -I"$jdk17/include" -I"$jdk17/include/linux" \
+  "$here/peers.c" -o "$out/libbench_peers.so"
+gcc -O2 "$here/ffi_bench.c" -lffi -ldl -o "$out/ffi_bench"
+
+# The long argument lists of the 8- and 64-argument cases.
+list() {  # list COUNT FORMAT-ODD FORMAT-EVEN: alternating i and s
+  local items=() k
+  for ((k = 1; k <= $1; k++)); do
+    if ((k % 2)); then items+=("$2"); else items+=("$3"); fi
+  done
+  local IFS=,
+  echo "${items[*]}" | sed 's/,/, /g'
+}
+params() { local items=() k; for ((k = 1; k <= $1; k++)); do items+=("long a$k"); done; local IFS=,; echo "${items[*]}" | sed 's/,/, /g'; }
+sed -e "s/@PARAMS8@/$(params 8)/g" -e "s/@PARAMS64@/$(params 64)/g" \
+    -e "s/@ARGS8@/$(list 8 i s)/g" -e "s/@ARGS64@/$(list 64 i s)/g" \
+    "$here/FarcallBench.java.in" > "$out/FarcallBench.java"
+"$jdk17/bin/javac" --release 17 -cp "$farcall_jar:$jna" -d "$out/classes" "$out/FarcallBench.java"
+
+results=$out/results.txt
+: > "$results"
+classpath="$farcall_jar:$jna:$out/classes"
+echo "JDK 17, standard JNI entry points..." >&2
+"$jdk17/bin/java" -Djna.boot.library.path="$jna_native" -cp "$classpath" FarcallBench \
+  standard "$farcall_so" "$out/libbench_peers.so" "$repetitions" jna >> "$results"
+echo "JDK 17, -XX:+CriticalJNINatives..." >&2
+"$jdk17/bin/java" -XX:+CriticalJNINatives -cp "$classpath" FarcallBench \
+  critical "$farcall_so" "$out/libbench_peers.so" "$repetitions" 2>/dev/null >> "$results"
+echo "libffi from C..." >&2
+"$out/ffi_bench" "$out/libbench_peers.so" "$repetitions" >> "$results"
+ffm_title=""
+if [ -n "$jdk_ffm" ]; then
+  echo "FFM on $jdk_ffm..." >&2
+  sed -e "s/@LARGS8@/$(list 8 '(long) i' s)/g" -e "s/@LARGS64@/$(list 64 '(long) i' s)/g" \
+    "$here/FfmBench.java.in" > "$out/ffm/FfmBench.java"
+  "$jdk_ffm/bin/javac" -d "$out/ffm" "$out/ffm/FfmBench.java"
+  "$jdk_ffm/bin/java" --enable-native-access=ALL-UNNAMED -Dbench.peers="$out/libbench_peers.so" \
+    -cp "$out/ffm" FfmBench "$out/libbench_peers.so" "$repetitions" >> "$results"
+  ffm_title="FFM, JDK $(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$jdk_ffm/release")"
+fi
+
+machine="$(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+awk -F'|' -v repetitions="$repetitions" -v machine="$machine" -v ffm_title="$ffm_title" \
+  -f "$here/report.awk" "$results" > "$here/results.md"
+awk -F'|' -f "$here/chart.awk" "$results" > "$here/results.svg"
+cat "$here/results.md"
