@@ -311,10 +311,10 @@ def cpu_table(med):
     return "\n".join(lines)
 
 
-def svg_chart(ratios, path):
+def svg_chart(ratios, path, subtitle):
     """Horizontal bars: how many times better than Xvfb (log scale), target marked."""
     rows = [(key, label, better, target) for key, label, _, better, target, _ in METRICS if target is not None]
-    width, left, bar_h, gap, top = 760, 300, 12, 14, 40
+    width, left, bar_h, gap, top = 760, 300, 12, 14, 52
     height = top + len(rows) * (2 * bar_h + gap) + 40
     lo, hi = 0.1, 1000.0
     import math
@@ -327,7 +327,8 @@ def svg_chart(ratios, path):
            'font-size="12">',
            f'<rect width="{width}" height="{height}" fill="white"/>',
            '<text x="10" y="20" font-size="14" font-weight="bold">ghostdpy vs Xvfb: times better than Xvfb '
-           '(log scale; | = target)</text>']
+           '(log scale; red | = target)</text>',
+           f'<text x="10" y="{top - 8}" font-size="10" fill="#555">{subtitle}</text>']
     for tick in (0.1, 1, 10, 100, 1000):
         out.append(f'<line x1="{x(tick):.1f}" y1="{top - 5}" x2="{x(tick):.1f}" y2="{height - 30}" '
                    f'stroke="{"#444" if tick == 1 else "#ddd"}"/>')
@@ -344,7 +345,11 @@ def svg_chart(ratios, path):
             x0, x1 = sorted((x(1), x(adv)))
             out.append(f'<rect x="{x0:.1f}" y="{yy}" width="{max(x1 - x0, 1):.1f}" height="{bar_h - 2}" '
                        f'fill="{colour}"/>')
-            out.append(f'<text x="{x1 + 4:.1f}" y="{yy + bar_h - 3}" font-size="10">{fmt(adv)}x</text>')
+            if adv >= 1:
+                out.append(f'<text x="{x1 + 4:.1f}" y="{yy + bar_h - 3}" font-size="10">{fmt(adv)}x</text>')
+            else:
+                out.append(f'<text x="{x0 - 4:.1f}" y="{yy + bar_h - 3}" font-size="10" text-anchor="end">'
+                           f'{fmt(adv)}x</text>')
         adv_target = 1 / target if better == "lower" else target
         out.append(f'<line x1="{x(adv_target):.1f}" y1="{y - 2}" x2="{x(adv_target):.1f}" y2="{y + 2 * bar_h}" '
                    'stroke="#d33" stroke-width="2"/>')
@@ -460,7 +465,7 @@ def main():
     print(f"\n{head}\n\n{t}\n\n{notes}")
     with open(os.path.join(a.out, "results.md"), "w") as f:
         f.write(f"# ghostdpy vs Xvfb\n\n{head}\n\n{t}\n\n{notes}\n\n![chart](results.svg)\n")
-    svg_chart(ratios, os.path.join(a.out, "results.svg"))
+    svg_chart(ratios, os.path.join(a.out, "results.svg"), f"{date}; {machine()}")
 
 
 if __name__ == "__main__":
