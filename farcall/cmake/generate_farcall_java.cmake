@@ -1,7 +1,10 @@
 # Writes Farcall.java from its template, declaring the call methods
 # cCall0 ... cCall64 and stdCall0 ... stdCall64.
 # The arities are read from the list that the trampolines are built from.
-#   cmake -DTEMPLATE=<Farcall.java.in> -DARITIES=<arities.h> -DOUTPUT=<Farcall.java> -P generate_farcall_java.cmake
+# JAR_TO_LIBRARY is where an installed libFarcall.so lies, relative to the
+# directory of the installed jar.
+#   cmake -DTEMPLATE=<Farcall.java.in> -DARITIES=<arities.h> -DOUTPUT=<Farcall.java>
+#         -DJAR_TO_LIBRARY=<relative path> -P generate_farcall_java.cmake
 file(STRINGS ${ARITIES} arity_lines REGEX "^FARCALL_ARITY\\([0-9]+\\)$")
 set(arities "")
 foreach(line IN LISTS arity_lines)
@@ -22,4 +25,5 @@ foreach(family cCall stdCall)
   endforeach()
 endforeach()
 set(FARCALL_CALL_DECLARATIONS "${declarations}")
+set(FARCALL_JAR_TO_LIBRARY "${JAR_TO_LIBRARY}")
 configure_file(${TEMPLATE} ${OUTPUT} @ONLY)

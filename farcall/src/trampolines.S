@@ -27,7 +27,10 @@
  * callee, in ascending order so that no slot is overwritten before it is read.
  * The moves are 8 bytes wide on purpose: the caller has just stored each
  * argument on its own, and a wider load spanning two such stores cannot be
- * forwarded from them and stalls.
+ * forwarded from them and stalls. Wider stores built from 8-byte loads (SSE
+ * pairs, AVX quadruples) do not pay either: the target reads its arguments
+ * back 8 bytes at a time, and a general-purpose store followed by a load of
+ * the same stack slot is much cheaper for it than a part of a vector store.
  * fn is taken into %r11 first (not an argument register; %r10 is the scratch
  * for the stack moves).
  *

@@ -1,0 +1,570 @@
+// End-to-end tests: the built ghostdpy run as a black box, exact texts,
+// streams and exit statuses.
+//
+// Every test process first moves into a private mount namespace with its own
+// tmpfs on /tmp (see main() below), so /tmp/.X11-unix here is private to the
+// test and nothing leaks onto the machine's real display directory. Without
+// root the tests are skipped.
+#include <dirent.h>
+#include <sched.h>
+#include <sys/mount.h>
+
+#include "e2e_harness.h"
+
+namespace e2e {
+namespace {
+// ---- fixtures --------------------------------------------------------------
+
+class E2E : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!isolation_failure.empty()) GTEST_SKIP() << "needs a private /tmp: " << isolation_failure;
+    clear_display_directory();
+  }
+  // The private /tmp lives as long as this process; when several tests share
+  // it (a run without ctest), each starts from a missing /tmp/.X11-unix.
+  void TearDown() override {
+    if (isolation_failure.empty()) clear_display_directory();
+  }
+  static void clear_display_directory() {
+    std::error_code ignored;
+    std::filesystem::remove_all("/tmp/.X11-unix", ignored);
+  }
+};
+
+using CommandLineE2E = E2E;
+using DisplayE2E = E2E;
+using TcpE2E = E2E;
+using ProgramE2E = E2E;
+using SignalE2E = E2E;
+using ConnectionE2E = E2E;
+using RealClientE2E = E2E;
+using ConcurrencyE2E = E2E;
+
+const char* const kPrintDisplay = "printf '<%s>' \"$DISPLAY\"";
+
+// ---- command line ----------------------------------------------------------
+
+TEST_F(CommandLineE2E, InvalidDisplayNumbers) {
+  for (const std::string text :
+       {"", "-1", "abc", "1.0", " 1", "99999999999999999999", ":1", "+", "-", "++1", "0x1"}) {
+    const Result r = run({":" + text, "true"});
+    EXPECT_EQ(r.exit_code(), 101) << "':" << text << "'";
+    EXPECT_EQ(r.out, "") << text;
+    EXPECT_EQ(r.err, "Invalid display number '" + text + "'\n" + usage_report("ghostdpy")) << text;
+  }
+  EXPECT_FALSE(exists("/tmp/.X11-unix"));  // nothing made before the number is checked
+}
+
+TEST_F(CommandLineE2E, UsageNamesTheProgramAsStarted) {
+  const struct {
+    const char* argv0;
+    const char* name;
+  } cases[] = {{"./bin/ghostdpy", "ghostdpy"},
+               {"/usr/local/bin/gd-renamed", "gd-renamed"},
+               {"plain", "plain"},
+               {"dir/", ""}};
+  for (const auto& c : cases) {
+    Options o;
+    o.argv0 = c.argv0;
+    const Result r = run({":x"}, o);
+    EXPECT_EQ(r.exit_code(), 101) << c.argv0;
+    EXPECT_EQ(r.err, "Invalid display number 'x'\n" + usage_report(c.name)) << c.argv0;
+  }
+}
+
+TEST_F(CommandLineE2E, ArgumentsMustBeUtf8) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"\xff"}, {":5", "prog", "caf\xe9"}, {"\xc3(:1"}}) {
+    const Result r = run(args);
+    EXPECT_EQ(r.exit_code(), 101);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("ghostdpy[main]: fatal: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("not valid UTF-8"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(exists("/tmp/.X11-unix/X5"));
+}
+
+// ---- display choice --------------------------------------------------------
+
+TEST_F(DisplayE2E, AutomaticChoice) {
+  {
+    // Fresh /tmp: the directory is made and 99 is taken.
+    const Result r = run({"sh", "-c", kPrintDisplay});
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X99\n<:99>Program successfully executed.\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X99"));
+  }
+  {
+    touch("/tmp/.X11-unix/X99");
+    touch("/tmp/.X11-unix/X98");
+    ASSERT_EQ(::symlink("/tmp/nowhere", "/tmp/.X11-unix/X97"), 0);  // dangling: counts as free
+    // ... but is then found by the later check, as something exists there.
+    const Result dangling = run({"true"});
+    EXPECT_EQ(dangling.exit_code(), 1) << dangling.err;
+    EXPECT_EQ(dangling.err, "Error: Address already in use (errno 98)\n");
+    ::unlink("/tmp/.X11-unix/X97");
+    const Result r = run({"sh", "-c", kPrintDisplay});
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X97\n<:97>Program successfully executed.\n");
+    EXPECT_TRUE(exists("/tmp/.X11-unix/X99"));  // other files are left alone
+  }
+  {
+    for (int n = 1; n <= 99; ++n) touch("/tmp/.X11-unix/X" + std::to_string(n));
+    const Result r = run({"true"});
+    EXPECT_EQ(r.exit_code(), 101);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "ghostdpy[main]: fatal: no display in range (1..99) not available: ()\n");
+  }
+}
+
+TEST_F(DisplayE2E, FixedDisplays) {
+  const struct {
+    const char* arg;
+    const char* display;
+  } cases[] = {{":5", "5"}, {":007", "7"}, {":+7", "7"}, {":0", "0"}, {":1000", "1000"},
+               {":18446744073709551615", "18446744073709551615"}};
+  for (const auto& c : cases) {
+    const Result r = run({c.arg, "sh", "-c", kPrintDisplay});
+    EXPECT_EQ(r.exit_code(), 0) << c.arg << ": " << r.err;
+    EXPECT_EQ(r.out, std::string("Server listening on /tmp/.X11-unix/X") + c.display + "\n<:" +
+                         c.display + ">Program successfully executed.\n");
+    EXPECT_FALSE(exists(std::string("/tmp/.X11-unix/X") + c.display));
+  }
+  touch("/tmp/.X11-unix/X5");
+  const Result r = run({":5", "true"});
+  EXPECT_EQ(r.exit_code(), 101);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ghostdpy[main]: fatal: file already exists /tmp/.X11-unix/X5\n");
+  EXPECT_TRUE(exists("/tmp/.X11-unix/X5"));  // never removed or reused
+}
+
+TEST_F(DisplayE2E, SocketDirectory) {
+  {
+    // Missing: made with 0777 less the umask.
+    const mode_t old = ::umask(027);
+    const Result r = run({":3", "true"});
+    ::umask(old);
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    struct stat st;
+    ASSERT_EQ(::stat("/tmp/.X11-unix", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+  }
+  ASSERT_EQ(::rmdir("/tmp/.X11-unix"), 0);
+  {
+    touch("/tmp/.X11-unix");  // a regular file is used as it is, and the bind fails
+    const Result r = run({":3", "true"});
+    EXPECT_EQ(r.exit_code(), 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error: Not a directory (errno 20)\n");
+  }
+  ASSERT_EQ(::unlink("/tmp/.X11-unix"), 0);
+  {
+    // A directory the server may not write in: the bind fails with EACCES.
+    ASSERT_EQ(::mkdir("/tmp/.X11-unix", 0555), 0);
+    ASSERT_EQ(::chmod("/tmp/.X11-unix", 0555), 0);
+    // Root could bind there anyway: run the server as nobody.
+    Options o;
+    o.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    const Result r = run({":3", "true"}, o);
+    EXPECT_EQ(r.exit_code(), 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error: Permission denied (errno 13)\n");
+  }
+}
+
+// ---- TCP listeners ---------------------------------------------------------
+
+TEST_F(TcpE2E, Listeners) {
+  const struct {
+    std::string arg_host;  // as given on the command line
+    std::string shown;     // as announced and passed as DISPLAY
+    int family;
+    const char* connect_to;
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1", AF_INET, "127.0.0.1"},
+      {"[::1]", "[::1]", AF_INET6, "::1"},
+      {"*", "0.0.0.0", AF_INET, "127.0.0.1"},
+      {"localhost", "localhost", AF_INET, "127.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    const int port = free_port();
+    const std::string shown = c.shown + ":" + std::to_string(port);
+    Server server({c.arg_host + ":" + std::to_string(port)});
+    ASSERT_TRUE(server.wait_listening()) << c.arg_host << ": " << server.err();
+    EXPECT_EQ(server.out(), "Server listening on " + shown + "\n");
+    Fd client(connect_tcp(c.family, c.connect_to, port));
+    ASSERT_GE(client.fd, 0) << shown;
+    EXPECT_EQ(handshake(client.fd), 9556u) << shown;
+    EXPECT_TRUE(input_focus(client.fd, 1)) << shown;
+  }
+  {
+    // "+" before a resolved port; DISPLAY is the bind address text itself.
+    const int port = free_port();
+    const Result r = run({"localhost:+" + std::to_string(port), "sh", "-c", kPrintDisplay});
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(r.out, "Server listening on localhost:+" + std::to_string(port) + "\n<localhost:+" +
+                         std::to_string(port) + ">Program successfully executed.\n");
+  }
+  {
+    const int port = free_port();
+    const Result r = run({"*:" + std::to_string(port), "sh", "-c", kPrintDisplay},
+                         with_env({"DISPLAY=:42"}));
+    EXPECT_EQ(r.out, "Server listening on 0.0.0.0:" + std::to_string(port) + "\n<0.0.0.0:" +
+                         std::to_string(port) + ">Program successfully executed.\n");
+  }
+}
+
+TEST_F(TcpE2E, BindFailures) {
+  // A port already taken on that address.
+  const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::string in_use = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+
+  for (const std::string& address :
+       {in_use, std::string("localhost:x"), std::string("localhost:65536"),
+        std::string("localhost:"), std::string("no-such-host.invalid:6000"), std::string("dir/prog:x"),
+        std::string("127.0.0.1:65536"), std::string("[::1]:99999")}) {
+    const Result r = run({address, "true"});
+    EXPECT_EQ(r.exit_code(), 101) << address;
+    EXPECT_EQ(r.out, "") << address;
+    EXPECT_EQ(r.err, "Could not bind address '" + address + "'\n" + usage_report("ghostdpy"));
+  }
+  ::close(taken);
+}
+
+// ---- program runner --------------------------------------------------------
+
+TEST_F(ProgramE2E, DisplayAndArguments) {
+  {
+    // An inherited DISPLAY is replaced, not passed on.
+    const Result r = run({":6", "sh", "-c", kPrintDisplay}, with_env({"DISPLAY=:42"}));
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X6\n<:6>Program successfully executed.\n");
+  }
+  {
+    // Blanks, empty and special arguments reach the program one by one, unchanged.
+    const Result r = run({":6", "sh", "-c", "printf '[%s]' \"$@\"", "sh", "a b", "  c ", "", "$HOME", "*"});
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X6\n[a b][  c ][][$HOME][*]Program successfully executed.\n");
+  }
+  {
+    // Only DISPLAY differs from the server's own environment.
+    const Result r = run({":6", "sh", "-c", "echo \"$GD_MARK/$DISPLAY\""}, with_env({"GD_MARK=kept"}));
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X6\nkept/:6\nProgram successfully executed.\n");
+  }
+}
+
+TEST_F(ProgramE2E, HowTheProgramEnded) {
+  char dir[] = "/tmp/coreXXXXXX";  // core files land in the server's working directory
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const struct {
+    const char* script;
+    const char* report;  // nullptr: success
+    int status;
+  } cases[] = {
+      {"exit 0", nullptr, 0},
+      {"exit 3", "exit status: 3", 3},
+      {"exit 255", "exit status: 255", 255},
+      {"kill -9 $$", "signal: 9 (SIGKILL)", 137},
+      {"kill -TERM $$", "signal: 15 (SIGTERM)", 143},
+      // SIGPIPE is back at its default in the program, though ignored by the server.
+      {"kill -PIPE $$", "signal: 13 (SIGPIPE)", 141},
+      {"ulimit -c unlimited; kill -SEGV $$", "signal: 11 (SIGSEGV) (core dumped)", 139},
+  };
+  for (const auto& c : cases) {
+    const Result r = run({":8", "sh", "-c", c.script}, in_dir(dir));
+    EXPECT_EQ(r.exit_code(), c.status) << c.script;
+    if (c.report == nullptr) {
+      EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X8\nProgram successfully executed.\n");
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X8\n") << c.script;
+      EXPECT_EQ(r.err, std::string("Program failed with exit code: ") + c.report + "\n");
+    }
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X8")) << c.script;
+  }
+  ::system((std::string("rm -rf ") + dir).c_str());
+}
+
+TEST_F(ProgramE2E, ProgramThatCannotStart) {
+  touch("/tmp/not-executable");
+  const struct {
+    std::vector<std::string> args;
+    const char* shown;
+  } cases[] = {
+      {{":5", "nosuchprog", "-a", "b"}, "nosuchprog -a b"},
+      {{":5", "/tmp/not-executable"}, "/tmp/not-executable"},
+      {{":5", "./relative/missing", "x y"}, "./relative/missing x y"},
+  };
+  for (const auto& c : cases) {
+    const Result r = run(c.args);
+    EXPECT_EQ(r.exit_code(), 101) << c.shown;
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X5\n");
+    EXPECT_EQ(r.err, std::string("Failed to execute process '") + c.shown + "'\n" + usage_report("ghostdpy"));
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X5")) << c.shown;  // the failure hook removed it
+  }
+  // TCP mode: same report, nothing to remove.
+  const int port = free_port();
+  const Result r = run({"127.0.0.1:" + std::to_string(port), "nosuchprog"});
+  EXPECT_EQ(r.exit_code(), 101);
+  EXPECT_EQ(r.err, "Failed to execute process 'nosuchprog'\n" + usage_report("ghostdpy"));
+}
+
+TEST_F(ProgramE2E, NoDescriptorInherited) {
+  // The helper exits 61 when it holds any socket, 62 when SIGPIPE is not at its default.
+  const int port = free_port();
+  for (const std::string& target : {std::string(":4"), "127.0.0.1:" + std::to_string(port)}) {
+    const Result r = run({target, self_path, "--inheritance-helper"});
+    EXPECT_EQ(r.exit_code(), 0) << target << ": " << r.err;
+    EXPECT_NE(r.out.find("Program successfully executed.\n"), std::string::npos) << r.out;
+  }
+}
+
+// ---- signals ---------------------------------------------------------------
+
+TEST_F(SignalE2E, Interrupts) {
+  {
+    // SIGINT in Unix mode: file removed, nothing printed, status 0.
+    Server server({":11"});
+    ASSERT_TRUE(server.wait_interruptible()) << server.err();
+    EXPECT_TRUE(exists("/tmp/.X11-unix/X11"));
+    server.signal(SIGINT);
+    const Result r = server.finish();
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X11\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X11"));
+  }
+  {
+    // Twice in a row, while a program runs: still one clean end with 0.
+    Server server({":11", "sleep", "60"});
+    ASSERT_TRUE(server.wait_interruptible()) << server.err();
+    server.signal(SIGINT);
+    server.signal(SIGINT);
+    const Result r = server.finish();
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X11"));
+  }
+  {
+    // A socket file that someone else already removed: still a quiet end with 0.
+    Server server({":11"});
+    ASSERT_TRUE(server.wait_interruptible()) << server.err();
+    ASSERT_EQ(::unlink("/tmp/.X11-unix/X11"), 0);
+    server.signal(SIGINT);
+    const Result r = server.finish();
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.err, "");
+  }
+  {
+    // The same at the end of a program run: the program removed it itself.
+    const Result r = run({":11", "rm", "/tmp/.X11-unix/X11"});
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X11\nProgram successfully executed.\n");
+    EXPECT_EQ(r.err, "");
+  }
+  {
+    // SIGTERM keeps its default action: the file stays behind.
+    Server server({":12"});
+    ASSERT_TRUE(server.wait_listening()) << server.err();
+    server.signal(SIGTERM);
+    const Result r = server.finish();
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM);
+    EXPECT_TRUE(exists("/tmp/.X11-unix/X12"));
+    ::unlink("/tmp/.X11-unix/X12");
+  }
+  {
+    // TCP mode: SIGINT is not caught at all.
+    const int port = free_port();
+    Server server({"127.0.0.1:" + std::to_string(port)});
+    ASSERT_TRUE(server.wait_listening()) << server.err();
+    server.signal(SIGINT);
+    const Result r = server.finish();
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGINT) << r.status;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// ---- connections -----------------------------------------------------------
+
+TEST_F(ConnectionE2E, ClientErrorsLeaveTheDisplayReachable) {
+  Server server({":13"});
+  ASSERT_TRUE(server.wait_listening()) << server.err();
+  {
+    Fd bad(connect_unix("/tmp/.X11-unix/X13"));
+    ASSERT_GE(bad.fd, 0);
+    const unsigned char request[12] = {'b', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(send_all(bad.fd, request, sizeof request));
+    EXPECT_TRUE(closed_by_server(bad.fd));
+  }
+  {
+    Fd torn(connect_unix("/tmp/.X11-unix/X13"));
+    ASSERT_GE(torn.fd, 0);
+    ASSERT_EQ(handshake(torn.fd), 9556u);
+    const unsigned char half[2] = {55, 0};
+    ASSERT_TRUE(send_all(torn.fd, half, sizeof half));
+    ::shutdown(torn.fd, SHUT_WR);
+    EXPECT_TRUE(closed_by_server(torn.fd));
+  }
+  {
+    Fd gone(connect_unix("/tmp/.X11-unix/X13"));  // vanishes in the middle of its setup
+    ASSERT_GE(gone.fd, 0);
+    ASSERT_TRUE(send_all(gone.fd, "l\0", 2));
+  }
+  EXPECT_TRUE(exists("/tmp/.X11-unix/X13"));
+  {
+    Fd good(connect_unix("/tmp/.X11-unix/X13"));
+    ASSERT_GE(good.fd, 0);
+    EXPECT_EQ(handshake(good.fd), 9556u);
+    EXPECT_TRUE(input_focus(good.fd, 1));
+  }
+  server.signal(SIGINT);
+  const Result r = server.finish();
+  EXPECT_EQ(r.exit_code(), 0);
+  EXPECT_NE(r.err.find("invalid byte encoding value `98`"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("unknown message, read count=2, [55, 0, 0, 0]"), std::string::npos) << r.err;
+  EXPECT_FALSE(exists("/tmp/.X11-unix/X13"));
+}
+
+TEST_F(ConnectionE2E, OutOfDescriptorsThenServingAgain) {
+  // 16 descriptors: the standard three, the listener and a few for the
+  // runtime; a burst of 20 clients runs the server out of them.
+  Options o;
+  o.wrapper = {"/usr/bin/prlimit", "--nofile=16"};
+  Server server({":16"}, o);
+  ASSERT_TRUE(server.wait_listening()) << server.err();
+  {
+    std::vector<std::unique_ptr<Fd>> burst;
+    for (int i = 0; i < 20; ++i) burst.push_back(std::make_unique<Fd>(connect_unix("/tmp/.X11-unix/X16")));
+    for (int i = 0; i < 4000 && server.err().find("Too many open files") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_NE(server.err().find("Failed to accept connection: Too many open files (errno 24)\n"),
+              std::string::npos)
+        << server.err();
+  }
+  // The burst has gone: the listener is still open and serves a new client.
+  Fd client(connect_unix("/tmp/.X11-unix/X16"));
+  ASSERT_GE(client.fd, 0);
+  EXPECT_EQ(handshake(client.fd), 9556u);
+  EXPECT_TRUE(input_focus(client.fd, 1));
+  EXPECT_TRUE(exists("/tmp/.X11-unix/X16"));
+}
+
+// ---- a real X11 client -----------------------------------------------------
+
+TEST_F(RealClientE2E, XprobeRunsUnderTheServer) {
+  const Result r = run({kXprobe});
+  EXPECT_EQ(r.exit_code(), 0) << r.err;
+  EXPECT_NE(r.out.find("xprobe: screen 0 is 1280 x 1024 pixels, depth 24\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("xprobe: done\n"), std::string::npos) << r.out;
+  const std::string tail = "Program successfully executed.\n";
+  ASSERT_GE(r.out.size(), tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+  EXPECT_FALSE(exists("/tmp/.X11-unix/X99"));
+}
+
+// ---- many clients at once --------------------------------------------------
+
+TEST_F(ConcurrencyE2E, TenClientsOneSilent) {
+  Server server({":14"});
+  ASSERT_TRUE(server.wait_listening()) << server.err();
+  Fd silent(connect_unix("/tmp/.X11-unix/X14"));  // connects and never says a word
+  ASSERT_GE(silent.fd, 0);
+  std::atomic<int> served{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 9; ++i) {
+    clients.emplace_back([&] {
+      Fd c(connect_unix("/tmp/.X11-unix/X14"));
+      if (c.fd >= 0 && handshake(c.fd) == 9556u && input_focus(c.fd, 1) && input_focus(c.fd, 2))
+        ++served;
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(served.load(), 9);
+  server.signal(SIGINT);
+  const Result r = server.finish();
+  EXPECT_EQ(r.exit_code(), 0);
+  EXPECT_FALSE(exists("/tmp/.X11-unix/X14"));
+}
+
+TEST_F(ConcurrencyE2E, InterruptDuringTraffic) {
+  Server server({":15"});
+  ASSERT_TRUE(server.wait_listening()) << server.err();
+  std::atomic<bool> stop{false};
+  std::atomic<int> rounds{0}, finished{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.emplace_back([&] {
+      struct Count {
+        std::atomic<int>& n;
+        ~Count() { ++n; }
+      } count{finished};
+      for (int k = 0; k < 2000 && !stop; ++k) {
+        Fd c(connect_unix("/tmp/.X11-unix/X15"));
+        if (c.fd < 0 || handshake(c.fd) == 0) break;  // the server has gone
+        input_focus(c.fd, 1);
+        ++rounds;
+      }
+    });
+  }
+  while (rounds.load() < 20 && finished.load() < 4) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_GE(rounds.load(), 20) << "clients were not served";
+  server.signal(SIGINT);
+  const Result r = server.finish();
+  stop = true;
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(r.exit_code(), 0);
+  EXPECT_FALSE(exists("/tmp/.X11-unix/X15"));
+}
+
+// The started program's side of NoDescriptorInherited.
+int inheritance_helper() {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return 63;
+  int sockets = 0;
+  while (const dirent* e = ::readdir(dir)) {
+    struct stat st;
+    const int fd = std::atoi(e->d_name);
+    if (e->d_name[0] == '.' || fd == ::dirfd(dir)) continue;
+    if (::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) {
+      std::fprintf(stderr, "inherited socket on descriptor %d\n", fd);
+      ++sockets;
+    }
+  }
+  ::closedir(dir);
+  if (sockets > 0) return 61;
+  struct sigaction current;
+  if (::sigaction(SIGPIPE, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return 62;
+  return 0;
+}
+
+// A private mount namespace with a fresh tmpfs on /tmp for this process and
+// every process it starts; the machine's /tmp/.X11-unix is never touched.
+std::string isolate() {
+  if (::unshare(CLONE_NEWNS) != 0) return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return std::string("making / private: ") + std::strerror(errno);
+  if (::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+    return std::string("mounting a tmpfs on /tmp: ") + std::strerror(errno);
+  return "";
+}
+
+}  // namespace
+}  // namespace e2e
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--inheritance-helper") == 0) return e2e::inheritance_helper();
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  e2e::self_path = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);
+  e2e::isolation_failure = e2e::isolate();
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

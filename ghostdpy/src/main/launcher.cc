@@ -1,0 +1,93 @@
+#include "launcher.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+
+#include "accept_loop.h"
+#include "command_line.h"
+#include "console.h"
+#include "display.h"
+#include "fatal.h"
+#include "interrupt.h"
+#include "listener.h"
+#include "program_runner.h"
+#include "socket_file.h"
+#include "threads.h"
+#include "usage.h"
+
+namespace launcher {
+namespace {
+
+int error_return(int err) {
+  x11::console_err("Error: " + x11::describe_errno(err) + "\n");
+  return 1;
+}
+
+// Writing to a client that has gone must fail with EPIPE, not kill the server.
+void ignore_sigpipe() {
+  struct sigaction action{};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  if (::sigaction(SIGPIPE, &action, nullptr) != 0)
+    fail("failed to ignore SIGPIPE: " + x11::describe_errno(errno));
+}
+
+}  // namespace
+
+int run_launcher(const std::vector<std::string>& args) {
+  // Start-up phase: any failure here ends the process (status 1 or 101).
+  set_program_name(args.empty() ? std::string() : args[0]);
+  const CommandLine line = read_command_line(args);
+  ignore_sigpipe();
+
+  auto listener = std::make_shared<x11::UniqueFd>();
+  std::string display_name;
+  std::string socket_path;  // empty in TCP mode
+  if (const auto* tcp = std::get_if<TcpAddress>(&line.target)) {
+    *listener = open_tcp_listener(tcp->bind_address);
+    if (!listener->valid()) ussage("Could not bind address '" + tcp->bind_address + "'");
+    x11::console_out("Server listening on " + tcp->bind_address + "\n");
+    display_name = tcp->bind_address;
+  } else {
+    const auto* fixed = std::get_if<FixedDisplay>(&line.target);
+    const std::uint64_t display = fixed ? fixed->number : choose_display(path_exists);
+    socket_path = get_server_path_for_unix_display(display);
+    if (const int err = claim_socket_path(socket_path); err != 0) return error_return(err);
+    if (const int err = open_unix_listener(socket_path, listener.get()); err != 0)
+      return error_return(err);
+    x11::console_out("Server listening on " + socket_path + "\n");
+    display_name = ":" + std::to_string(display);
+    install_interrupt_handling(socket_path);
+    install_failure_hook([socket_path] { remove_socket_file(socket_path); });
+  }
+
+  // Outlives this function: the accept thread may still be running when
+  // main returns after a program run.
+  auto accept_failed = std::make_shared<std::atomic<bool>>(false);
+  pthread_t accept_thread;
+  const int err = spawn_thread(
+      [listener, accept_failed] {
+        const bool ok = run_guarded("accept", [&] { run_accept_loop(std::move(*listener)); });
+        accept_failed->store(!ok);
+      },
+      &accept_thread);
+  if (err != 0) fail("failed to spawn thread: " + x11::describe_errno(err));
+  listener.reset();
+
+  int status = 0;
+  if (line.run_args.empty()) {
+    if (const int join_err = ::pthread_join(accept_thread, nullptr); join_err != 0)
+      fail("failed to wait for the accept thread: " + x11::describe_errno(join_err));
+    if (accept_failed->load()) fail("the accept thread ended by a fatal failure");
+  } else {
+    status = run_program(line.run_args, display_name);
+  }
+  if (!socket_path.empty()) remove_socket_file(socket_path);
+  return status;
+}
+
+}  // namespace launcher

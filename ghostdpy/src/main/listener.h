@@ -1,0 +1,41 @@
+// The one listening socket of ghostdpy: a Unix-domain socket at the display's
+// path, or a TCP socket for "INTERFACE:PORT". Both are close-on-exec, so a
+// started program inherits neither.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "unique_fd.h"
+
+namespace launcher {
+
+/// Socket, bind, listen(SOMAXCONN-capped maximum). Returns 0 and fills
+/// *listener, or returns the errno of the failing step (socket closed).
+int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener);
+
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+};
+
+/// Decimal 0..65535; leading zeros allowed, one leading "+" only if allow_plus.
+std::optional<std::uint16_t> parse_port(std::string_view text, bool allow_plus);
+
+/// "a.b.c.d:port" or "[ipv6%scope]:port" taken whole, without any lookup.
+std::optional<SocketAddress> parse_literal_address(std::string_view text);
+
+/// The literal address, or else the host part (up to the last ":") resolved
+/// by getaddrinfo with the port part; empty when neither works out.
+std::vector<SocketAddress> tcp_candidates(const std::string& bind_address);
+
+/// The first candidate that takes socket, SO_REUSEADDR, bind and listen(128);
+/// an empty UniqueFd when none does.
+x11::UniqueFd open_tcp_listener(const std::string& bind_address);
+
+}  // namespace launcher

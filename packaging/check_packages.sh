@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Makes the Debian packages of a built tree, inspects them, unpacks them into
+# a throw-away root and runs what they install: ghostdpy with a real client,
+# the manual page, and the jar with its library. Then installs the tree with
+# DESTDIR and a prefix, moves it, and runs it again from the new place.
+#   check_packages.sh BUILD_DIR XPROBE
+set -euo pipefail
+build=$1
+xprobe=$2
+here=$(cd "$(dirname "$0")" && pwd)
+# Not under /tmp: the private /tmp of run_ghostdpy would hide it.
+work=$(mktemp -d -p "$build" package-check.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+# Runs ghostdpy from a root with xprobe as its program, in a private /tmp
+# (the machine's /tmp/.X11-unix stays untouched), and checks the report.
+run_ghostdpy() {
+  local ghostdpy=$1
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "skipped running $ghostdpy: a private /tmp needs root"
+    return 0
+  fi
+  unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs tmpfs /tmp && exec "$0" :7 "$1"' \
+    "$ghostdpy" "$xprobe" >"$work/out" 2>"$work/err" || fail "$ghostdpy exited with $?: $(cat "$work/err")"
+  grep -qx 'Server listening on /tmp/.X11-unix/X7' "$work/out" || fail "no listening line from $ghostdpy"
+  grep -qx 'Program successfully executed.' "$work/out" || fail "xprobe did not succeed under $ghostdpy"
+  grep -q '390 visuals' "$work/out" || fail "xprobe saw the wrong screen"
+}
+
+run_java_check() {
+  local jar=$1
+  java -cp "$jar" "$here/InstalledFarcallCheck.java" >"$work/java.out" 2>&1 || fail "jar $jar: $(cat "$work/java.out")"
+  grep -q '^installed Farcall works' "$work/java.out" || fail "jar $jar: $(cat "$work/java.out")"
+}
+
+# The packages.
+(cd "$build" && cpack -G DEB -B "$work/debs" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail cpack; }
+ghostdpy_deb=$(ls "$work"/debs/ghostdpy_*.deb)
+farcall_deb=$(ls "$work"/debs/libfarcall-java_*.deb)
+
+dpkg-deb --field "$ghostdpy_deb" Package Depends Section Description | tee "$work/ghostdpy.info"
+grep -q '^Package: ghostdpy$' "$work/ghostdpy.info" || fail "ghostdpy package name"
+grep -q '^Depends:.*libc6' "$work/ghostdpy.info" || fail "ghostdpy depends on no C library"
+dpkg-deb --field "$farcall_deb" Package Depends Recommends | tee "$work/farcall.info"
+grep -q '^Depends:.*libc6' "$work/farcall.info" || fail "libfarcall-java depends on no C library"
+
+dpkg-deb --contents "$ghostdpy_deb" >"$work/ghostdpy.contents"
+dpkg-deb --contents "$farcall_deb" >"$work/farcall.contents"
+for path in ./usr/bin/ghostdpy ./usr/share/man/man1/ghostdpy.1.gz ./usr/lib/systemd/system/ghostdpy@.service \
+            ./usr/share/doc/ghostdpy/copyright; do
+  grep -q " $path\$" "$work/ghostdpy.contents" || fail "ghostdpy package lacks $path"
+done
+for path in ./usr/lib/libFarcall.so ./usr/share/java/farcall.jar ./usr/share/doc/libfarcall-java/copyright; do
+  grep -q " $path\$" "$work/farcall.contents" || fail "libfarcall-java package lacks $path"
+done
+if command -v lintian >/dev/null; then
+  lintian --no-tag-display-limit "$ghostdpy_deb" "$farcall_deb" || true
+fi
+
+dpkg -x "$ghostdpy_deb" "$work/root"
+dpkg -x "$farcall_deb" "$work/root"
+run_ghostdpy "$work/root/usr/bin/ghostdpy"
+man -l "$work/root/usr/share/man/man1/ghostdpy.1.gz" 2>/dev/null | grep -q 'stub X11 display server' || fail "manual page"
+grep -q '^ExecStart=/usr/bin/ghostdpy :%i$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit"
+grep -q '^KillSignal=SIGINT$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit stop signal"
+run_java_check "$work/root/usr/share/java/farcall.jar"
+
+# cmake --install with a prefix and DESTDIR, then the tree moved elsewhere.
+DESTDIR="$work/stage" cmake --install "$build" --prefix /opt/ghostdpy >"$work/install.log"
+mv "$work/stage/opt/ghostdpy" "$work/moved"
+run_ghostdpy "$work/moved/bin/ghostdpy"
+run_java_check "$work/moved/share/java/farcall.jar"
+# Text files only: debugging information in the binaries may name the sources.
+if grep -rIqs -- "$build" "$work/moved"; then fail "the installed tree names the build directory"; fi
+echo "packages and installed trees work"
