@@ -1,10 +1,14 @@
 #include "connection.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <netinet/in.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <memory>
 #include <string>
 
 #include "setup_reply.h"
@@ -298,6 +302,67 @@ TEST(Connection, AVanishingClientEndsOnlyItsOwnConnection) {
   EXPECT_TRUE(steady.wait_closed());
   EXPECT_EQ(console.err(),
             "ghostdpy[connection]: fatal: read error: failed to fill whole buffer\nClient disconnected\n");
+}
+
+}  // namespace
+}  // namespace x11
+
+namespace x11 {
+namespace {
+
+using namespace testing_support;
+
+// Resident memory of this process, in KiB.
+long resident_kib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+// True once the peer has read everything this end sent (bounded wait).
+bool peer_has_read_everything(int fd) {
+  for (int i = 0; i < 10000; ++i) {
+    int unread = -1;
+    if (::ioctl(fd, SIOCOUTQ, &unread) != 0) return false;
+    if (unread == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// A client may announce the largest request (4194303 units, 16 MiB) and send
+// a few bytes of it: the server's memory must follow the bytes that came, not
+// the length that was claimed, or a handful of connections exhaust it.
+TEST(Connection, AnnouncedLengthCostsMemoryOnlyAsBytesArrive) {
+  CapturedConsole console;
+  constexpr int kClients = 8;
+  const long before = resident_kib();
+  ASSERT_GT(before, 0);
+  {
+    std::vector<std::unique_ptr<ServedPair>> pairs;
+    for (int i = 0; i < kClients; ++i) {
+      pairs.push_back(std::make_unique<ServedPair>());
+      const int fd = pairs.back()->client();
+      ASSERT_TRUE(send_bytes(fd, setup_request(i % 2 == 0)));
+      ASSERT_EQ(read_bytes(fd, kSetupReplySize).size(), kSetupReplySize);
+      Bytes header = {55, 0, 0, 0, 0, 0, 0, 0};
+      write_u32(&header[4], kMaxExtendedLength, i % 2 == 0);
+      header.resize(header.size() + 4096, 9);
+      ASSERT_TRUE(send_bytes(fd, header));
+    }
+    // Every handler has read its header and the data so far, so it has made
+    // room for the request and waits for the rest.
+    for (const auto& p : pairs) ASSERT_TRUE(peer_has_read_everything(p->client()));
+    const long growth_kib = resident_kib() - before;
+    EXPECT_LT(growth_kib, 32 * 1024) << "resident memory grew by " << growth_kib << " KiB for " << kClients
+                                     << " clients that sent 4 KiB each";
+  }
+  const std::string err = console.err();
+  std::size_t reports = 0;
+  for (std::size_t at = 0; (at = err.find("read error: failed to fill whole buffer", at)) != std::string::npos; ++at)
+    ++reports;
+  EXPECT_EQ(reports, std::size_t{kClients});
 }
 
 }  // namespace

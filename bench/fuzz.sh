@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Fuzzes the X11 responder with libFuzzer under AddressSanitizer and
+# UndefinedBehaviorSanitizer: each target runs for the given number of seconds
+# (default 60) from the committed seed corpus, then the executions, the
+# corpus growth and the findings are printed.
+#
+#   bench/fuzz.sh [seconds] [target...]     targets: connection reply_builder
+#
+# New inputs go to build/fuzz/work/<target>, findings (crash-*, timeout-*,
+# oom-*, leak-*) to build/fuzz/findings/; nothing in the source tree changes.
+# A finding is fixed at its root and its input is added to the corpus as
+# ghostdpy/fuzz/corpus/<target>/regression-<what>, which CTest replays.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(connection reply_builder)
+
+build=build/fuzz
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DGHOSTDPY_FUZZ=ON -DPROJECT_SANITIZE=address,undefined >"$build.configure.log" 2>&1 ||
+  { cat "$build.configure.log"; exit 1; }
+cmake --build "$build" -j2 $(printf -- '--target ghostdpy_%s_fuzzer ' "${targets[@]}") >"$build.build.log" 2>&1 ||
+  { tail -50 "$build.build.log"; exit 1; }
+
+declare -A max_len=([connection]=40000 [reply_builder]=4096)
+status=0
+summary=""
+for target in "${targets[@]}"; do
+  work=$build/work/$target
+  findings=$build/findings/$target
+  rm -rf "$findings"
+  mkdir -p "$work" "$findings"
+  seeds=ghostdpy/fuzz/corpus/$target
+  log=$build/$target.log
+  echo "== $target: ${seconds}s from $(ls "$seeds" | wc -l) seeds"
+  # -close_fd_mask=2: the server's own messages on standard error are noise
+  # here; libFuzzer and the sanitizers keep a copy of the stream for reports.
+  set +e
+  "$build/ghostdpy/fuzz/ghostdpy_${target}_fuzzer" "$work" "$seeds" \
+    -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 -rss_limit_mb=2048 \
+    -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$findings/" >"$log" 2>&1
+  rc=$?
+  set -e
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  found=$(find "$findings" -type f | wc -l)
+  cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$log" | tail -1 || true)
+  line="$target: ${execs:-?} executions in ${seconds}s, ${cov:-no coverage line}, exit $rc, findings $found"
+  echo "$line"
+  summary+="$line"$'\n'
+  if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
+    status=1
+    grep -E 'ERROR|SUMMARY|property violated|runtime error' "$log" | head -20 || true
+    echo "   log: $log; inputs: $findings"
+  fi
+done
+echo "-- summary"
+printf '%s' "$summary"
+exit $status
