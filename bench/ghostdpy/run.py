@@ -140,11 +140,16 @@ def server_cpu_s(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def wait_threads(pid, at_most, seconds=10.0):
-    """Waits until the server is down to `at_most` threads (its connections gone)."""
+def wait_threads(pid, seconds=10.0):
+    """Waits until the server's thread count has stopped falling (its
+    connections are gone; a few threads may stay parked for the next client)."""
     end = time.monotonic() + seconds
+    last, steady_since = None, time.monotonic()
     while time.monotonic() < end:
-        if int(proc_status(pid)["Threads"]) <= at_most:
+        threads = int(proc_status(pid)["Threads"])
+        if threads != last:
+            last, steady_since = threads, time.monotonic()
+        elif time.monotonic() - steady_since >= 0.3:
             return
         time.sleep(0.02)
 
@@ -158,7 +163,6 @@ def measure_server(config, display, ghostdpy, trace_path, xb, n):
         time.sleep(0.1)
         st = proc_status(p.pid)
         r["rss_idle_kb"] = float(st["VmRSS"])
-        threads_idle = int(st["Threads"])
 
         idle = subprocess.Popen([xb, "idle", "-d", d, "-n", str(n["clients"]), "-t", "60"], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, text=True, preexec_fn=raise_nofile)
@@ -176,7 +180,7 @@ def measure_server(config, display, ghostdpy, trace_path, xb, n):
             if idle.poll() is None:
                 idle.kill()
                 idle.wait()
-        wait_threads(p.pid, threads_idle)
+        wait_threads(p.pid)
         time.sleep(0.1)
         st = proc_status(p.pid)
         r["rss_after_kb"] = float(st["VmRSS"])
