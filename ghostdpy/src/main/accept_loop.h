@@ -1,4 +1,5 @@
-// The accept thread's loop: one detached connection thread per client.
+// The accept thread's loop: every client is served on a thread of its own
+// (a parked one when there is one, see connection_threads.h).
 //
 // Loop phase: nothing here may end the process. A failed accept is reported
 // and the loop goes on (after a short pause when the system ran out of

@@ -1,6 +1,9 @@
 #include "request.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 
 namespace x11 {
 
@@ -10,37 +13,90 @@ void append_decimal(std::string& out, std::uint64_t n) {
   out.append(digits, end);
 }
 
-void append_bytes_text(std::string& out, std::span<const std::uint8_t> bytes) {
-  // Up to "255, " per byte; one reservation keeps a large request to one
-  // allocation.
-  out.reserve(out.size() + 2 + 5 * bytes.size());
-  out.push_back('[');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i > 0) out.append(", ");
-    const std::uint8_t b = bytes[i];
-    if (b >= 100) out.push_back(static_cast<char>('0' + b / 100));
-    if (b >= 10) out.push_back(static_cast<char>('0' + b / 10 % 10));
-    out.push_back(static_cast<char>('0' + b % 10));
+namespace {
+
+// ", " and the decimal text of every byte value: rendering a byte is one
+// table look-up and one 8-byte copy instead of a division per digit.
+struct ByteText {
+  char text[8];  // ", 255" and padding
+  std::uint8_t size;
+};
+
+constexpr std::array<ByteText, 256> make_byte_texts() {
+  std::array<ByteText, 256> t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    ByteText& e = t[b];
+    e.text[e.size++] = ',';
+    e.text[e.size++] = ' ';
+    if (b >= 100) e.text[e.size++] = static_cast<char>('0' + b / 100);
+    if (b >= 10) e.text[e.size++] = static_cast<char>('0' + b / 10 % 10);
+    e.text[e.size++] = static_cast<char>('0' + b % 10);
   }
-  out.push_back(']');
+  return t;
+}
+
+constexpr std::array<ByteText, 256> kByteTexts = make_byte_texts();
+constexpr std::size_t kSeparator = 2;  // the ", " before every byte but the first
+
+// Copies a literal without its terminating zero; returns the end.
+template <std::size_t N>
+char* put(char* p, const char (&literal)[N]) {
+  std::memcpy(p, literal, N - 1);
+  return p + N - 1;
+}
+
+char* put_decimal(char* p, unsigned n) { return std::to_chars(p, p + 10, n).ptr; }
+
+}  // namespace
+
+void append_bytes_text(std::string& out, std::span<const std::uint8_t> bytes) {
+  // Rendered into a stack buffer up to 256 bytes at a time, then appended:
+  // one capacity check per piece instead of one per character.
+  constexpr std::size_t kPiece = 256;
+  char buffer[kPiece * sizeof(ByteText::text) + 2];
+  char* p = buffer;
+  *p++ = '[';
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::size_t end = std::min(bytes.size(), done + kPiece);
+    if (done == 0) {
+      const ByteText& t = kByteTexts[bytes[0]];
+      std::memcpy(p, t.text + kSeparator, sizeof t.text - kSeparator);
+      p += t.size - kSeparator;
+      ++done;
+    }
+    for (; done < end; ++done) {
+      const ByteText& t = kByteTexts[bytes[done]];
+      std::memcpy(p, t.text, sizeof t.text);
+      p += t.size;
+    }
+    if (done < bytes.size()) {
+      out.append(buffer, p);
+      p = buffer;
+    }
+  }
+  *p++ = ']';
+  out.append(buffer, p);
 }
 
 void append_request_text(std::string& out, const Request& request) {
-  out.append("Request { header: RequestHeader { opcode: ");
-  append_decimal(out, request.header.opcode);
-  out.append(", extra_spec: ");
-  append_decimal(out, request.header.extra_spec);
-  out.append(", length: ");
-  append_decimal(out, request.header.length);
-  out.append(" }, data: ");
-  if (request.data) {
-    out.append("Some(");
-    append_bytes_text(out, *request.data);
-    out.append(")");
-  } else {
-    out.append("None");
+  // The header part has a bounded length: rendered on the stack, appended once.
+  char head[128];
+  char* p = put(head, "Request { header: RequestHeader { opcode: ");
+  p = put_decimal(p, request.header.opcode);
+  p = put(p, ", extra_spec: ");
+  p = put_decimal(p, request.header.extra_spec);
+  p = put(p, ", length: ");
+  p = put_decimal(p, request.header.length);
+  p = put(p, " }, data: ");
+  if (!request.data) {
+    p = put(p, "None }");
+    out.append(head, p);
+    return;
   }
-  out.append(" }");
+  p = put(p, "Some(");
+  out.append(head, p);
+  append_bytes_text(out, *request.data);
+  out.append(") }");
 }
 
 std::string request_text(const Request& request) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace x11 {
@@ -30,6 +31,23 @@ TEST(RequestText, BytesRenderAsAList) {
   const std::vector<std::uint8_t> bytes = {1, 0, 5, 0, 255};
   append_bytes_text(out, bytes);
   EXPECT_EQ(out, "[1, 0, 5, 0, 255]");
+}
+
+// Every byte value, in buffers long enough to be rendered in several pieces,
+// matches the text built one number at a time.
+TEST(RequestText, LongBuffersRenderEveryValue) {
+  for (std::size_t size : {1u, 255u, 256u, 257u, 1000u, 65536u}) {
+    std::vector<std::uint8_t> bytes(size);
+    std::string expected = "[";
+    for (std::size_t i = 0; i < size; ++i) {
+      bytes[i] = static_cast<std::uint8_t>(i * 7 + size);
+      expected += (i ? ", " : "") + std::to_string(bytes[i]);
+    }
+    expected += "]";
+    std::string out = "prefix";
+    append_bytes_text(out, bytes);
+    EXPECT_EQ(out, "prefix" + expected) << "size " << size;
+  }
 }
 
 }  // namespace
