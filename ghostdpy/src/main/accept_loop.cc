@@ -4,11 +4,11 @@
 
 #include <cerrno>
 #include <ctime>
-#include <chrono>
+#include <memory>
 
 #include "connection.h"
 #include "console.h"
-#include "connection_threads.h"
+#include "threads.h"
 
 namespace launcher {
 
@@ -17,12 +17,6 @@ bool is_resource_exhaustion(int err) {
 }
 
 namespace {
-
-// Connection threads kept for the next client (see connection_threads.h):
-// enough for a program that opens a few displays at once; a parked thread
-// costs its stack's touched pages and ends after a few idle seconds.
-constexpr std::size_t kMaxParkedThreads = 16;
-constexpr std::chrono::milliseconds kParkTime{5000};
 
 void pause_after_exhaustion() {
   timespec pause{0, 50 * 1000 * 1000};
@@ -42,9 +36,9 @@ void run_accept_loop(x11::UniqueFd listener) {
       if (is_resource_exhaustion(err)) pause_after_exhaustion();
       continue;
     }
-    // Never destroyed: its threads use it until the process ends.
-    static auto* const threads = new ConnectionThreads(x11::serve_connection, kMaxParkedThreads, kParkTime);
-    const int err = threads->serve(x11::UniqueFd(fd));  // closes the socket when no thread takes it
+    // Shared so that the socket is closed here when no thread takes it.
+    auto socket = std::make_shared<x11::UniqueFd>(fd);
+    const int err = spawn_thread([socket] { x11::serve_connection(std::move(*socket)); }, nullptr);
     if (err != 0) {
       x11::console_err("failed to spawn thread: " + x11::describe_errno(err) + "\n");
       if (is_resource_exhaustion(err) || err == EAGAIN) pause_after_exhaustion();

@@ -1,5 +1,4 @@
-// The accept thread's loop: every client is served on a thread of its own
-// (a parked one when there is one, see connection_threads.h).
+// The accept thread's loop: one detached connection thread per client.
 //
 // Loop phase: nothing here may end the process. A failed accept is reported
 // and the loop goes on (after a short pause when the system ran out of
