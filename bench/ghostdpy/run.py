@@ -141,8 +141,8 @@ def server_cpu_s(pid):
 
 
 def wait_threads(pid, seconds=10.0):
-    """Waits until the server's thread count has stopped falling (its
-    connections are gone; a few threads may stay parked for the next client)."""
+    """Waits until the server's thread count has stopped falling: the
+    threads of connections that were closed take a moment to end."""
     end = time.monotonic() + seconds
     last, steady_since = None, time.monotonic()
     while time.monotonic() < end:
