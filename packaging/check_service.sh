@@ -226,8 +226,7 @@ restart_inside() {
   # sticky, the account's own) is put right by the start-up steps.
   setpriv --reuid="$user" --regid="$group" --init-groups mkdir -m 0777 /tmp/.X11-unix
 
-  # First start and the restart's clean-up, every step of the unit's account
-  # traced.
+  # First start and the restart, every step of the unit's account traced.
   local trace=$work/syscalls
   install -m 0600 -o "$user" /dev/null "$trace"
   tracer=(strace -f -qq -o "$trace" -A)
@@ -252,9 +251,8 @@ restart_inside() {
   # The restart: the start-up steps clear the socket, the server serves.
   pre=("${tracer[@]}")
   start_pre
-  pre=()
-  check_syscall_filter "$trace"
   start_server "$work/second.out"
+  pre=()
   check_socket_and_directory
   client_as_other_account
   # Stopped as systemd stops it: the server removes its socket.
@@ -262,8 +260,9 @@ restart_inside() {
   wait_server
   [ "$status" -eq 0 ] || fail "the server stopped with $kill_signal ended with $status"
   [ ! -e "/tmp/.X11-unix/X$display" ] || fail "the socket stayed after $kill_signal"
+  check_syscall_filter "$trace"
 
-  # The clean-up spares another account's socket: the server refuses it.
+  # The clean-up spares another account's socket.
   (umask "$umask" && exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
      "$work/usr/bin/ghostdpy" ":$display" >/dev/null 2>&1) &
   server=$!
