@@ -49,7 +49,7 @@ grep -q '^Depends:.*libc6' "$work/farcall.info" || fail "libfarcall-java depends
 dpkg-deb --contents "$ghostdpy_deb" >"$work/ghostdpy.contents"
 dpkg-deb --contents "$farcall_deb" >"$work/farcall.contents"
 for path in ./usr/bin/ghostdpy ./usr/share/man/man1/ghostdpy.1.gz ./usr/lib/systemd/system/ghostdpy@.service \
-            ./usr/share/doc/ghostdpy/copyright; do
+            ./usr/lib/sysusers.d/ghostdpy.conf ./usr/share/ghostdpy/x11-unix.conf ./usr/share/doc/ghostdpy/copyright; do
   grep -q " $path\$" "$work/ghostdpy.contents" || fail "ghostdpy package lacks $path"
 done
 for path in ./usr/lib/libFarcall.so ./usr/share/java/farcall.jar ./usr/share/doc/libfarcall-java/copyright; do
@@ -65,6 +65,11 @@ run_ghostdpy "$work/root/usr/bin/ghostdpy"
 man -l "$work/root/usr/share/man/man1/ghostdpy.1.gz" 2>/dev/null | grep -q 'stub X11 display server' || fail "manual page"
 grep -q '^ExecStart=/usr/bin/ghostdpy :%i$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit"
 grep -q '^KillSignal=SIGINT$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit stop signal"
+grep -q '^ExecStartPre=+/usr/bin/systemd-tmpfiles --create /usr/share/ghostdpy/x11-unix.conf$' \
+  "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit socket directory rule"
+grep -q '^User=ghostdpy$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit account"
+dpkg-deb --ctrl-tarfile "$ghostdpy_deb" | tar -tv >"$work/ghostdpy.control"
+grep -q '^-rwxr-xr-x .* \./postinst$' "$work/ghostdpy.control" || fail "ghostdpy package makes no account"
 run_java_check "$work/root/usr/share/java/farcall.jar"
 
 # cmake --install with a prefix and DESTDIR, then the tree moved elsewhere.

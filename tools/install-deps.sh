@@ -15,6 +15,7 @@ packages_build=(
   libx11-dev libxcb1-dev
   openjdk-17-jdk-headless
   dpkg-dev file gzip groff-base man-db
+  systemd strace procps
 )
 packages_ci=(clang libclang-rt-14-dev lintian)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
