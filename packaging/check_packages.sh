@@ -32,10 +32,10 @@ run_ghostdpy() {
 }
 
 # Runs the installed jar's check, loading libFarcall the given way
-# (installed or library-path), with the java options that follow.
+# (installed, the default, or library-path), with the java options that follow.
 run_java_check() {
-  local jar=$1 how=$2
-  shift 2
+  local jar=$1 how=${2:-installed}
+  shift $(($# < 2 ? $# : 2))
   java "$@" -cp "$jar" "$here/InstalledFarcallCheck.java" "$how" >"$work/java.out" 2>&1 ||
     fail "jar $jar ($how): $(cat "$work/java.out")"
   grep -q "^installed Farcall works ($how)" "$work/java.out" || fail "jar $jar ($how): $(cat "$work/java.out")"
@@ -87,7 +87,8 @@ dpkg-deb --field "$farcall_deb" Package Version Architecture Depends Recommends 
 grep -q '^Depends:.*libc6' "$work/farcall.info" || fail "libfarcall-java depends on no C library"
 version=$(dpkg-deb --field "$farcall_deb" Version)
 upstream_version=${version%-*}
-multiarch=$(dpkg-architecture -a "$(dpkg-deb --field "$farcall_deb" Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null)
+multiarch=$(dpkg-architecture -a "$(dpkg-deb --field "$farcall_deb" Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null) ||
+  fail "no multiarch triplet for the package's architecture"
 jnidir=/usr/lib/$multiarch/jni
 
 dpkg-deb --contents "$ghostdpy_deb" >"$work/ghostdpy.contents"
@@ -120,14 +121,14 @@ run_ghostdpy "$work/root/usr/bin/ghostdpy"
 man -l "$work/root/usr/share/man/man1/ghostdpy.1.gz" 2>/dev/null | grep -q 'stub X11 display server' || fail "manual page"
 grep -q '^ExecStart=/usr/bin/ghostdpy :%i$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit"
 grep -q '^KillSignal=SIGINT$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit stop signal"
-run_java_check "$work/root/usr/share/java/farcall.jar" installed
+run_java_check "$work/root/usr/share/java/farcall.jar"
 run_java_library_path_check "$work/root/usr/share/java/farcall.jar" "$jnidir"
 
 # cmake --install with a prefix and DESTDIR, then the tree moved elsewhere.
 DESTDIR="$work/stage" cmake --install "$build" --prefix /opt/ghostdpy >"$work/install.log"
 mv "$work/stage/opt/ghostdpy" "$work/moved"
 run_ghostdpy "$work/moved/bin/ghostdpy"
-run_java_check "$work/moved/share/java/farcall.jar" installed
+run_java_check "$work/moved/share/java/farcall.jar"
 # Text files only: debugging information in the binaries may name the sources.
 if grep -rIqs -- "$build" "$work/moved"; then fail "the installed tree names the build directory"; fi
 echo "packages and installed trees work"
