@@ -1,9 +1,17 @@
 import com.tamsor.cobol.rununit.Farcall;
 
-/** Run from an installed jar: the library installed with it answers calls. */
+/**
+ * Run from an installed jar: the library installed with it answers calls.
+ * Argument: how to load it, "installed" (loadInstalled, by the path relative
+ * to the jar) or "library-path" (loadFromLibraryPath).
+ */
 public class InstalledFarcallCheck {
     public static void main(String[] args) {
-        Farcall.loadInstalled();
+        switch (args[0]) {
+            case "installed" -> Farcall.loadInstalled();
+            case "library-path" -> Farcall.loadFromLibraryPath();
+            default -> throw new IllegalArgumentException("installed or library-path: " + args[0]);
+        }
         long libc = Farcall.open("libc.so.6");
         long getpid = Farcall.findSymbol("getpid");
         if (libc == 0 || getpid == 0) throw new AssertionError("libc or getpid not found");
@@ -12,6 +20,6 @@ public class InstalledFarcallCheck {
         String[] dropped = Farcall.close(libc);
         if (dropped == null || dropped.length != 1 || !dropped[0].equals("getpid"))
             throw new AssertionError("close dropped " + java.util.Arrays.toString(dropped));
-        System.out.println("installed Farcall works: pid " + pid);
+        System.out.println("installed Farcall works (" + args[0] + "): pid " + pid);
     }
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Makes the Debian packages of a built tree, inspects them, unpacks them into
-# a throw-away root and runs what they install: ghostdpy with a real client,
-# the manual page, and the jar with its library. Then installs the tree with
-# DESTDIR and a prefix, moves it, and runs it again from the new place.
+# Makes the Debian packages of a built tree, inspects them (fields, contents,
+# lintian), unpacks them into a throw-away root and runs what they install:
+# ghostdpy with a real client, the manual page, and the jar with its library,
+# found both through the jar's place and through java.library.path. Then
+# installs the tree with DESTDIR and a prefix, moves it, and runs it again
+# from the new place.
 #   check_packages.sh BUILD_DIR XPROBE
 set -euo pipefail
 build=$1
@@ -29,10 +31,48 @@ run_ghostdpy() {
   grep -q '390 visuals' "$work/out" || fail "xprobe saw the wrong screen"
 }
 
+# Runs the installed jar's check, loading libFarcall the given way
+# (installed, the default, or library-path), with the java options that follow.
 run_java_check() {
-  local jar=$1
-  java -cp "$jar" "$here/InstalledFarcallCheck.java" >"$work/java.out" 2>&1 || fail "jar $jar: $(cat "$work/java.out")"
-  grep -q '^installed Farcall works' "$work/java.out" || fail "jar $jar: $(cat "$work/java.out")"
+  local jar=$1 how=${2:-installed}
+  shift $(($# < 2 ? $# : 2))
+  java "$@" -cp "$jar" "$here/InstalledFarcallCheck.java" "$how" >"$work/java.out" 2>&1 ||
+    fail "jar $jar ($how): $(cat "$work/java.out")"
+  grep -q "^installed Farcall works ($how)" "$work/java.out" || fail "jar $jar ($how): $(cat "$work/java.out")"
+}
+
+# loadFromLibraryPath from the package's JNI directory, where the runtime's
+# own default java.library.path looks: as root, that directory of the
+# unpacked root is mounted over the machine's in a private mount namespace.
+run_java_library_path_check() {
+  local jar=$1 jnidir=$2
+  java -XshowSettings:properties -version 2>&1 | grep -q "^ *$jnidir\$" ||
+    fail "$jnidir is not on the Java runtime's default java.library.path"
+  if [ "$(id -u)" -ne 0 ] || [ ! -d "$jnidir" ]; then
+    echo "loadFromLibraryPath with -Djava.library.path (mounting over $jnidir needs root and the directory)"
+    run_java_check "$jar" library-path "-Djava.library.path=$work/root$jnidir"
+    return 0
+  fi
+  unshare -m sh -c 'mount --make-rprivate / && mount --bind "$0" "$1" && shift && exec "$@"' \
+    "$work/root$jnidir" "$jnidir" java -cp "$jar" "$here/InstalledFarcallCheck.java" library-path \
+    >"$work/java.out" 2>&1 || fail "loadFromLibraryPath: $(cat "$work/java.out")"
+  grep -q '^installed Farcall works (library-path)' "$work/java.out" || fail "loadFromLibraryPath: $(cat "$work/java.out")"
+}
+
+# lintian, pedantic and with the informational tags, must report no error and
+# no warning. Without lintian, root installs it; anyone else skips this step.
+run_lintian() {
+  if ! command -v lintian >/dev/null && [ "$(id -u)" -eq 0 ]; then
+    flock /tmp/apt.lock "$here/../tools/install-deps.sh" ci >"$work/install-deps.log" 2>&1 ||
+      fail "installing lintian: $(cat "$work/install-deps.log")"
+  fi
+  if ! command -v lintian >/dev/null; then
+    echo "skipped lintian: it is not installed, and installing it needs root"
+    return 0
+  fi
+  lintian -I --pedantic --fail-on none "$@" >"$work/lintian.out" 2>&1 || fail "lintian: $(cat "$work/lintian.out")"
+  grep -v '^running with root privileges' "$work/lintian.out" || true
+  if grep -q '^[EW]: ' "$work/lintian.out"; then fail "lintian reports errors or warnings"; fi
 }
 
 # The packages.
@@ -40,27 +80,44 @@ run_java_check() {
 ghostdpy_deb=$(ls "$work"/debs/ghostdpy_*.deb)
 farcall_deb=$(ls "$work"/debs/libfarcall-java_*.deb)
 
-dpkg-deb --field "$ghostdpy_deb" Package Depends Section Description | tee "$work/ghostdpy.info"
+dpkg-deb --field "$ghostdpy_deb" Package Version Depends Section Description | tee "$work/ghostdpy.info"
 grep -q '^Package: ghostdpy$' "$work/ghostdpy.info" || fail "ghostdpy package name"
 grep -q '^Depends:.*libc6' "$work/ghostdpy.info" || fail "ghostdpy depends on no C library"
-dpkg-deb --field "$farcall_deb" Package Depends Recommends | tee "$work/farcall.info"
+dpkg-deb --field "$farcall_deb" Package Version Architecture Depends Recommends | tee "$work/farcall.info"
 grep -q '^Depends:.*libc6' "$work/farcall.info" || fail "libfarcall-java depends on no C library"
+version=$(dpkg-deb --field "$farcall_deb" Version)
+upstream_version=${version%-*}
+multiarch=$(dpkg-architecture -a "$(dpkg-deb --field "$farcall_deb" Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null) ||
+  fail "no multiarch triplet for the package's architecture"
+jnidir=/usr/lib/$multiarch/jni
 
 dpkg-deb --contents "$ghostdpy_deb" >"$work/ghostdpy.contents"
 dpkg-deb --contents "$farcall_deb" >"$work/farcall.contents"
 for path in ./usr/bin/ghostdpy ./usr/share/man/man1/ghostdpy.1.gz ./usr/lib/systemd/system/ghostdpy@.service \
-            ./usr/lib/sysusers.d/ghostdpy.conf ./usr/share/ghostdpy/x11-unix.conf ./usr/share/doc/ghostdpy/copyright; do
+            ./usr/lib/sysusers.d/ghostdpy.conf ./usr/share/ghostdpy/x11-unix.conf \
+            ./usr/share/doc/ghostdpy/copyright ./usr/share/doc/ghostdpy/changelog.Debian.gz; do
   grep -q " $path\$" "$work/ghostdpy.contents" || fail "ghostdpy package lacks $path"
 done
-for path in ./usr/lib/libFarcall.so ./usr/share/java/farcall.jar ./usr/share/doc/libfarcall-java/copyright; do
-  grep -q " $path\$" "$work/farcall.contents" || fail "libfarcall-java package lacks $path"
+for path in ".$jnidir/libFarcall.so" "./usr/share/java/farcall-$upstream_version.jar" \
+            "./usr/share/java/farcall.jar -> farcall-$upstream_version.jar" \
+            ./usr/share/doc/libfarcall-java/copyright ./usr/share/doc/libfarcall-java/changelog.Debian.gz \
+            ./usr/share/doc/libfarcall-java/api/index.html ./usr/share/doc-base/libfarcall-java; do
+  grep -qF " $path" "$work/farcall.contents" || fail "libfarcall-java package lacks $path"
 done
-if command -v lintian >/dev/null; then
-  lintian --no-tag-display-limit "$ghostdpy_deb" "$farcall_deb" || true
-fi
+run_lintian "$ghostdpy_deb" "$farcall_deb"
 
 dpkg -x "$ghostdpy_deb" "$work/root"
 dpkg -x "$farcall_deb" "$work/root"
+for package in ghostdpy libfarcall-java; do
+  zcat "$work/root/usr/share/doc/$package/changelog.Debian.gz" | head -1 | grep -qF "($version)" ||
+    fail "the changelog of $package does not start with version $version"
+done
+# Loaded by the virtual machine only: no soname, so no ldconfig either.
+if readelf -d "$work/root$jnidir/libFarcall.so" | grep -q SONAME; then fail "libFarcall.so has a soname"; fi
+(mkdir "$work/jar" && cd "$work/jar" && jar --extract --file "$work/root/usr/share/java/farcall.jar" META-INF/MANIFEST.MF)
+tr -d '\r' <"$work/jar/META-INF/MANIFEST.MF" >"$work/manifest"
+grep -qx 'Automatic-Module-Name: com.tamsor.cobol.rununit' "$work/manifest" || fail "jar manifest: no module name"
+grep -qx "Implementation-Version: $upstream_version" "$work/manifest" || fail "jar manifest: no version"
 run_ghostdpy "$work/root/usr/bin/ghostdpy"
 man -l "$work/root/usr/share/man/man1/ghostdpy.1.gz" 2>/dev/null | grep -q 'stub X11 display server' || fail "manual page"
 grep -q '^ExecStart=/usr/bin/ghostdpy :%i$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" || fail "unit"
@@ -71,6 +128,7 @@ grep -q '^User=ghostdpy$' "$work/root/usr/lib/systemd/system/ghostdpy@.service" 
 dpkg-deb --ctrl-tarfile "$ghostdpy_deb" | tar -tv >"$work/ghostdpy.control"
 grep -q '^-rwxr-xr-x .* \./postinst$' "$work/ghostdpy.control" || fail "ghostdpy package makes no account"
 run_java_check "$work/root/usr/share/java/farcall.jar"
+run_java_library_path_check "$work/root/usr/share/java/farcall.jar" "$jnidir"
 
 # cmake --install with a prefix and DESTDIR, then the tree moved elsewhere.
 DESTDIR="$work/stage" cmake --install "$build" --prefix /opt/ghostdpy >"$work/install.log"

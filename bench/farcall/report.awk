@@ -27,4 +27,15 @@ END {
             cell(jna) " | " ratio(jna, ours) " | " cell(ffi) " | " cell(ffmv) " |"
     }
   }
+  if (("standard", "findSymbol", "after") in ns) {
+    before = ns["standard", "findSymbol", "before"]; after = ns["standard", "findSymbol", "after"]
+    print ""
+    print "Cached `findSymbol` (a name resolved before), ns per call, median of " repetitions " repetitions,"
+    print "interleaved in one virtual machine (JDK 17): before, the registry methods unsynchronized;"
+    print "after, `static synchronized`, one uncontended monitor enter and exit per call."
+    print ""
+    print "| case | before | after | after / before |"
+    print "|---|---:|---:|---:|"
+    print "| findSymbol, cached | " cell(before) " | " cell(after) " | " ratio(after, before) " |"
+  }
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # libFarcall benchmark: ns per call of the trampolines beside a plain JNI
 # static native doing the same work in C, JNA's direct mapping, libffi from C
-# and, where a JDK 22 or later is installed, an FFM downcall handle.
+# and, where a JDK 22 or later is installed, an FFM downcall handle; and the
+# cost of a cached findSymbol with and without the class's monitor.
 # Writes results.md (a Markdown table of medians and ratios) and results.svg
 # beside this script.
 #   bench/farcall/run.sh [REPETITIONS]     (default 7)
@@ -64,6 +65,19 @@ echo "JDK 17, standard JNI entry points..." >&2
 echo "JDK 17, -XX:+CriticalJNINatives..." >&2
 "$jdk17/bin/java" -XX:+CriticalJNINatives -cp "$classpath" FarcallBench \
   critical "$farcall_so" "$out/libbench_peers.so" "$repetitions" 2>/dev/null >> "$results"
+echo "JDK 17, cached findSymbol before and after synchronized..." >&2
+# "before": the same class with the registry methods unsynchronized, as they
+# were before the class's monitor guarded them.
+mkdir -p "$out/before/src" "$out/before/classes"
+sed 's/ synchronized native / native /' "$root/build/default/farcall/java/com/tamsor/cobol/rununit/Farcall.java" \
+  > "$out/before/src/Farcall.java"
+[ "$(grep -c ' synchronized native ' "$out/before/src/Farcall.java")" -eq 0 ] || { echo "sed left synchronized" >&2; exit 1; }
+"$jdk17/bin/javac" --release 17 -d "$out/before/classes" "$out/before/src/Farcall.java"
+"$jdk17/bin/jar" --create --file "$out/before/farcall.jar" -C "$out/before/classes" .
+cp "$farcall_so" "$out/before/libFarcall.so"
+"$jdk17/bin/javac" --release 17 -cp "$farcall_jar" -d "$out/classes" "$here/FindSymbolBench.java"
+"$jdk17/bin/java" -cp "$farcall_jar:$out/classes" FindSymbolBench "$farcall_so" "$out/before/farcall.jar" \
+  "$out/before/libFarcall.so" "$out/libbench_peers.so" "$repetitions" >> "$results"
 echo "libffi from C..." >&2
 "$out/ffi_bench" "$out/libbench_peers.so" "$repetitions" >> "$results"
 ffm_title=""

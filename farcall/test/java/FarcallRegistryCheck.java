@@ -25,8 +25,35 @@ public final class FarcallRegistryCheck {
         return address == 0 ? 0 : cCall0(address);
     }
 
+    /** The load methods: a platform without a library, then loading once only. */
+    private static void loading(String libFarcall, String otherLibrary) {
+        String arch = System.getProperty("os.arch");
+        System.setProperty("os.arch", "sparcv9");
+        try {
+            Farcall.load();
+            FarcallChecks.check(false, "load() for a platform the jar has no library for");
+        } catch (UnsatisfiedLinkError e) {
+            FarcallChecks.check(e.getMessage().contains("linux-sparcv9")
+                    && e.getMessage().contains("/com/tamsor/cobol/rununit/linux-sparcv9/libFarcall.so"),
+                    "the error names the platform and the resource: " + e.getMessage());
+        } finally {
+            System.setProperty("os.arch", arch);
+        }
+
+        Farcall.load(libFarcall);
+        Farcall.load(libFarcall);
+        Farcall.load();
+        Farcall.loadFromLibraryPath();
+        try {
+            Farcall.load(otherLibrary);
+            FarcallChecks.check(false, "a second, different libFarcall was loaded");
+        } catch (IllegalStateException e) {
+            FarcallChecks.check(e.getMessage().contains(otherLibrary), "the refusal names the file: " + e.getMessage());
+        }
+    }
+
     public static void main(String[] args) {
-        Farcall.load(args[0]);
+        loading(args[0], args[1]);
         String libraryA = args[2];
         String libraryB = args[3];
         String dottedA = libraryA.substring(0, libraryA.lastIndexOf('/')) + "/."
