@@ -17,7 +17,7 @@ packages_build=(
   dpkg-dev file gzip groff-base man-db
   systemd strace procps
 )
-packages_ci=(clang libclang-rt-14-dev lintian)
+packages_ci=(clang libclang-rt-14-dev lintian iproute2)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
 

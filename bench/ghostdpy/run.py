@@ -2,16 +2,18 @@
 """ghostdpy against Xvfb, side by side in one run.
 
 Every repetition starts each server in turn (Xvfb, ghostdpy with standard
-output to /dev/null, ghostdpy with standard output to a file; the order
-rotates from one repetition to the next) and runs the same client program,
-xbench, against it. The table shows the median over the repetitions of each
-measurement, and the median of the per-repetition ratios to Xvfb.
+output to /dev/null, ghostdpy with standard output to a file, and the static
+ghostdpy with standard output to /dev/null; the order rotates from one
+repetition to the next) and runs the same client program, xbench, against
+it. The table shows the median over the repetitions of each measurement, and
+the median of the per-repetition ratios to Xvfb.
 
-Usage: bench/ghostdpy/run.py [--quick] [--reps N] [--build-dir DIR]
+Usage: bench/ghostdpy/run.py [--quick] [--reps N] [--build-dir DIR] [--displays A-B]
 
 Needs the default build (cmake --workflow --preset default, or at least the
-ghostdpy and xbench targets); installs Debian's xvfb package when Xvfb is
-missing. Writes results.md and results.svg beside this script.
+ghostdpy and xbench targets) and builds the static ghostdpy (preset static)
+unless --no-static; installs Debian's xvfb package when Xvfb is missing.
+Writes results.md and results.svg beside this script.
 """
 
 import argparse
@@ -29,12 +31,12 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-DISPLAYS = range(81, 90)
 SOCKET_DIR = "/tmp/.X11-unix"
 
 # Server configurations, in the order of the first repetition.
-XVFB, GD_NULL, GD_FILE = "xvfb", "gd_null", "gd_file"
-CONFIGS = [XVFB, GD_NULL, GD_FILE]
+XVFB, GD_NULL, GD_FILE, GD_STATIC = "xvfb", "gd_null", "gd_file", "gd_static"
+CONFIGS = [XVFB, GD_NULL, GD_FILE, GD_STATIC]
+GHOSTDPYS = [GD_NULL, GD_FILE, GD_STATIC]
 
 live = {}  # pid -> (Popen, display, signal): servers to stop on every exit path
 
@@ -60,13 +62,14 @@ def raise_nofile():
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
 
 
-def server_argv(config, display, ghostdpy):
+def server_argv(config, display, programs):
+    """programs: the ghostdpy program of each ghostdpy configuration."""
     if config == XVFB:
         # -maxclients 2048: Xvfb refuses the 256th client by default, and
         # two measurements hold 1,000 clients.
         return ["Xvfb", f":{display}", "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24",
                 "-maxclients", "2048"]
-    return [ghostdpy, f":{display}"]
+    return [programs[config], f":{display}"]
 
 
 def stop_signal(config):
@@ -95,12 +98,12 @@ def proc_status(pid):
     return fields
 
 
-def start_server(config, display, ghostdpy, trace_path, xb):
+def start_server(config, display, programs, trace_path, xb):
     if not display_free(display):
         raise RuntimeError(f"display :{display} is taken")
     out = open(trace_path, "wb") if config == GD_FILE else subprocess.DEVNULL
     try:
-        p = subprocess.Popen(server_argv(config, display, ghostdpy), stdout=out, stderr=subprocess.DEVNULL,
+        p = subprocess.Popen(server_argv(config, display, programs), stdout=out, stderr=subprocess.DEVNULL,
                              stdin=subprocess.DEVNULL, preexec_fn=raise_nofile)
     finally:
         if out is not subprocess.DEVNULL:
@@ -154,10 +157,10 @@ def wait_threads(pid, seconds=10.0):
         time.sleep(0.02)
 
 
-def measure_server(config, display, ghostdpy, trace_path, xb, n):
+def measure_server(config, display, programs, trace_path, xb, n):
     """All measurements of one server instance (ready time aside)."""
     r = {}
-    p = start_server(config, display, ghostdpy, trace_path, xb)
+    p = start_server(config, display, programs, trace_path, xb)
     d = f":{display}"
     try:
         time.sleep(0.1)
@@ -211,14 +214,14 @@ def measure_server(config, display, ghostdpy, trace_path, xb, n):
     return r
 
 
-def measure_ready(config, display, ghostdpy, trace_path, xb):
+def measure_ready(config, display, programs, trace_path, xb):
     if not display_free(display):
         raise RuntimeError(f"display :{display} is taken")
     args = ["spawn-ready", "-d", f":{display}", "-s", "TERM" if config == XVFB else "INT", "-t", "30"]
     if config == GD_FILE:
         args += ["-o", trace_path]
     try:
-        return xbench(args + ["--"] + server_argv(config, display, ghostdpy), xb)["ready_us"] / 1000.0
+        return xbench(args + ["--"] + server_argv(config, display, programs), xb)["ready_us"] / 1000.0
     finally:
         for path in (socket_path(display), lock_path(display)):  # only after a failed stop
             if os.path.exists(path):
@@ -267,7 +270,9 @@ def summarise(samples):
     """samples[config][key] -> list; returns medians and median ratios."""
     med = {c: {k: statistics.median(v) for k, v in samples[c].items() if v} for c in samples}
     ratios = {}
-    for c in (GD_NULL, GD_FILE):
+    for c in GHOSTDPYS:
+        if c not in samples:
+            continue
         ratios[c] = {}
         for key, *_ in METRICS:
             pairs = list(zip(samples[c].get(key, []), samples[XVFB].get(key, [])))
@@ -275,24 +280,41 @@ def summarise(samples):
     return med, ratios
 
 
+COLUMN_NAMES = {GD_NULL: "ghostdpy >/dev/null", GD_FILE: "ghostdpy >file", GD_STATIC: "static ghostdpy >/dev/null"}
+MET_NAMES = {GD_NULL: "null", GD_FILE: "file", GD_STATIC: "static"}
+
+
 def table(med, ratios, floors, n):
+    configs = [c for c in GHOSTDPYS if c in ratios]
     lines = [
-        "| Measurement | Unit | Xvfb | ghostdpy >/dev/null | ratio | ghostdpy >file | ratio | floor | target | met (null / file) |",
-        "|---|---|--:|--:|--:|--:|--:|--:|---|---|",
+        "| Measurement | Unit | Xvfb | " + " | ".join(f"{COLUMN_NAMES[c]} | ratio" for c in configs) +
+        f" | floor | target | met ({' / '.join(MET_NAMES[c] for c in configs)}) |",
+        "|---|---|--:|" + "--:|--:|" * len(configs) + "--:|---|---|",
     ]
     for key, label, unit, better, target, target_text in METRICS:
         floor = floors.get(FLOORS.get(key)) if key in FLOORS else None
-        rn, rf = ratios[GD_NULL][key], ratios[GD_FILE][key]
-        mn, mf = met(key, rn, target, better, GD_NULL), met(key, rf, target, better, GD_FILE)
-        if key == "ready_ms" and floor is not None:  # also within a few milliseconds of the floor
-            mn = mn if med[GD_NULL][key] - floor <= READY_SLACK_MS else "**no**"
-            mf = mf if med[GD_FILE][key] - floor <= READY_SLACK_MS else "**no**"
-        m = f"{mn} / {mf}"
-        if target is None:
-            m = "-"
-        lines.append(
-            f"| {label} | {unit} | {fmt(med[XVFB].get(key))} | {fmt(med[GD_NULL].get(key))} | "
-            f"{fmt(rn)}x | {fmt(med[GD_FILE].get(key))} | {fmt(rf)}x | {fmt(floor)} | {target_text} | {m} |")
+        cells, verdicts = [], []
+        for c in configs:
+            r = ratios[c][key]
+            verdict = met(key, r, target, better, c)
+            if key == "ready_ms" and floor is not None:  # also within a few milliseconds of the floor
+                verdict = verdict if med[c][key] - floor <= READY_SLACK_MS else "**no**"
+            cells.append(f"{fmt(med[c].get(key))} | {fmt(r)}x")
+            verdicts.append(verdict)
+        m = " / ".join(verdicts) if target is not None else "-"
+        lines.append(f"| {label} | {unit} | {fmt(med[XVFB].get(key))} | {' | '.join(cells)} | {fmt(floor)} | "
+                     f"{target_text} | {m} |")
+    return "\n".join(lines)
+
+
+def static_table(samples):
+    """The static program against the dynamic one, both with standard output to /dev/null: the
+    median of the per-repetition ratios."""
+    lines = ["| Static / dynamic ghostdpy (median per-repetition ratio) | ratio |", "|---|--:|"]
+    for key, label, *_ in METRICS:
+        pairs = list(zip(samples[GD_STATIC].get(key, []), samples[GD_NULL].get(key, [])))
+        if pairs:
+            lines.append(f"| {label} | {fmt(statistics.median(a / b for a, b in pairs))}x |")
     return "\n".join(lines)
 
 
@@ -302,24 +324,27 @@ CPU_ROWS = [("openclose", "XOpenDisplay + XCloseDisplay cycle"), ("latency", "Ge
 
 def cpu_table(med):
     """CPU time per operation, client and server: where the time of a serial exchange goes."""
-    lines = ["| CPU per operation (us) | client, Xvfb | Xvfb | client, ghostdpy | ghostdpy >/dev/null | "
-             "ghostdpy >file | client-bound ceiling |",
-             "|---|--:|--:|--:|--:|--:|--:|"]
+    configs = [c for c in GHOSTDPYS if c in med]
+    lines = ["| CPU per operation (us) | client, Xvfb | Xvfb | client, ghostdpy | " +
+             " | ".join(COLUMN_NAMES[c] for c in configs) + " | client-bound ceiling |",
+             "|---|--:|--:|--:|" + "--:|" * len(configs) + "--:|"]
     for name, label in CPU_ROWS:
         cx = med[XVFB].get(f"cpu_client_{name}_us")
         cg = med[GD_NULL].get(f"cpu_client_{name}_us")
         ceiling = f"{1e6 / cg:,.0f}/s" if cg else "-"
+        servers = " | ".join(fmt(med[c].get(f"cpu_server_{name}_us")) for c in configs)
         lines.append(f"| {label} | {fmt(cx)} | {fmt(med[XVFB].get(f'cpu_server_{name}_us'))} | {fmt(cg)} | "
-                     f"{fmt(med[GD_NULL].get(f'cpu_server_{name}_us'))} | "
-                     f"{fmt(med[GD_FILE].get(f'cpu_server_{name}_us'))} | {ceiling} |")
+                     f"{servers} | {ceiling} |")
     return "\n".join(lines)
 
 
 def svg_chart(ratios, path, subtitle):
     """Horizontal bars: how many times better than Xvfb (log scale), target marked."""
     rows = [(key, label, better, target) for key, label, _, better, target, _ in METRICS if target is not None]
+    bars = [(c, colour) for c, colour in ((GD_NULL, "#3b7dd8"), (GD_FILE, "#9bbcf0"), (GD_STATIC, "#e08a2c"))
+            if c in ratios]
     width, left, bar_h, gap, top = 760, 300, 12, 14, 52
-    height = top + len(rows) * (2 * bar_h + gap) + 40
+    height = top + len(rows) * (len(bars) * bar_h + gap) + 40
     lo, hi = 0.1, 1000.0
     import math
 
@@ -340,7 +365,7 @@ def svg_chart(ratios, path, subtitle):
     y = top
     for key, label, better, target in rows:
         out.append(f'<text x="10" y="{y + bar_h + 4}">{label}</text>')
-        for i, (config, colour) in enumerate(((GD_NULL, "#3b7dd8"), (GD_FILE, "#9bbcf0"))):
+        for i, (config, colour) in enumerate(bars):
             r = ratios[config][key]
             if r is None:
                 continue
@@ -355,13 +380,13 @@ def svg_chart(ratios, path, subtitle):
                 out.append(f'<text x="{x0 - 4:.1f}" y="{yy + bar_h - 3}" font-size="10" text-anchor="end">'
                            f'{fmt(adv)}x</text>')
         adv_target = 1 / target if better == "lower" else target
-        out.append(f'<line x1="{x(adv_target):.1f}" y1="{y - 2}" x2="{x(adv_target):.1f}" y2="{y + 2 * bar_h}" '
-                   'stroke="#d33" stroke-width="2"/>')
-        y += 2 * bar_h + gap
-    out.append(f'<rect x="{left}" y="{height - 12}" width="10" height="8" fill="#3b7dd8"/>'
-               f'<text x="{left + 14}" y="{height - 4}" font-size="10">stdout to /dev/null</text>'
-               f'<rect x="{left + 140}" y="{height - 12}" width="10" height="8" fill="#9bbcf0"/>'
-               f'<text x="{left + 154}" y="{height - 4}" font-size="10">stdout to a file</text>')
+        out.append(f'<line x1="{x(adv_target):.1f}" y1="{y - 2}" x2="{x(adv_target):.1f}" '
+                   f'y2="{y + len(bars) * bar_h}" stroke="#d33" stroke-width="2"/>')
+        y += len(bars) * bar_h + gap
+    legend = {GD_NULL: "stdout to /dev/null", GD_FILE: "stdout to a file", GD_STATIC: "static, to /dev/null"}
+    for i, (config, colour) in enumerate(bars):
+        out.append(f'<rect x="{left + 140 * i}" y="{height - 12}" width="10" height="8" fill="{colour}"/>'
+                   f'<text x="{left + 140 * i + 14}" y="{height - 4}" font-size="10">{legend[config]}</text>')
     out.append("</svg>")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")
@@ -395,9 +420,15 @@ def main():
     ap.add_argument("--reps", type=int, default=None, help="repetitions (default 7, --quick 1)")
     ap.add_argument("--build-dir", default=os.path.join(ROOT, "build", "default"))
     ap.add_argument("--ghostdpy", help="the ghostdpy program (default: the build directory's)")
+    ap.add_argument("--static-build-dir", default=os.path.join(ROOT, "build", "static"))
+    ap.add_argument("--no-static", action="store_true", help="leave the static ghostdpy out")
     ap.add_argument("--no-build", action="store_true", help="do not (re)build ghostdpy and xbench first")
+    ap.add_argument("--displays", default="81-89", help="display numbers to choose from, FIRST-LAST")
     ap.add_argument("--out", default=HERE, help="where results.md and results.svg go")
     a = ap.parse_args()
+    first, _, last = a.displays.partition("-")
+    displays = range(int(first), int(last or first) + 1)
+    configs = [c for c in CONFIGS if not (a.no_static and c == GD_STATIC)]
     reps = a.reps or (1 if a.quick else 7)
     n = ({"clients": 1000, "cycles": 300, "round_trips": 3000, "requests": 20000, "ready": 1} if a.quick else
          {"clients": 1000, "cycles": 2000, "round_trips": 20000, "requests": 100000, "ready": 3})
@@ -405,16 +436,23 @@ def main():
     if not a.no_build:
         subprocess.run(["cmake", "--build", a.build_dir, "--target", "ghostdpy", "xbench"], check=True,
                        stdout=subprocess.DEVNULL)
+        if GD_STATIC in configs:
+            if not os.path.exists(os.path.join(a.static_build_dir, "CMakeCache.txt")):
+                subprocess.run(["cmake", "--preset", "static", "-B", a.static_build_dir], cwd=ROOT, check=True,
+                               stdout=subprocess.DEVNULL)
+            subprocess.run(["cmake", "--build", a.static_build_dir, "--target", "ghostdpy"], check=True,
+                           stdout=subprocess.DEVNULL)
     ghostdpy = a.ghostdpy or os.path.join(a.build_dir, "ghostdpy", "ghostdpy")
+    programs = {GD_NULL: ghostdpy, GD_FILE: ghostdpy, GD_STATIC: os.path.join(a.static_build_dir, "ghostdpy", "ghostdpy")}
     xb = os.path.join(a.build_dir, "bench", "ghostdpy", "xbench")
-    for exe in (ghostdpy, xb):
+    for exe in [programs[c] for c in configs if c != XVFB] + [xb]:
         if not os.access(exe, os.X_OK):
-            sys.exit(f"missing {exe}: build first (cmake --workflow --preset default)")
+            sys.exit(f"missing {exe}: build first (cmake --workflow --preset default, and --preset static)")
     ensure_xvfb()
     os.makedirs(SOCKET_DIR, exist_ok=True)
-    free = [d for d in DISPLAYS if display_free(d)]
+    free = [d for d in displays if display_free(d)]
     if not free:
-        sys.exit("no free display among :81-:89")
+        sys.exit(f"no free display among :{displays[0]}-:{displays[-1]}")
     display = free[0]
     raise_nofile()
 
@@ -424,7 +462,7 @@ def main():
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGHUP, on_signal)
 
-    samples = {c: {} for c in CONFIGS}
+    samples = {c: {} for c in configs}
     floors_samples = {"spawn_ms": [], "pingpong_median_us": [], "pingpong_p99_us": []}
     tmp = tempfile.mkdtemp(prefix="ghostdpy-bench-")
     trace_path = os.path.join(tmp, "trace.out")
@@ -432,18 +470,18 @@ def main():
     load_before = os.getloadavg()[0]
     try:
         for rep in range(reps):
-            order = CONFIGS[rep % 3:] + CONFIGS[:rep % 3]
+            order = configs[rep % len(configs):] + configs[:rep % len(configs)]
             log(f"repetition {rep + 1}/{reps} on :{display}, order {', '.join(order)}")
             for _ in range(n["ready"]):
                 floors_samples["spawn_ms"].append(xbench(["spawn-exit", "--", "/bin/true"], xb)["spawn_us"] / 1000)
                 for config in order:
                     samples[config].setdefault("ready_ms", []).append(
-                        measure_ready(config, display, ghostdpy, trace_path, xb))
+                        measure_ready(config, display, programs, trace_path, xb))
             pp = xbench(["pingpong", "-n", str(n["round_trips"])], xb)
             floors_samples["pingpong_median_us"].append(pp["median_us"])
             floors_samples["pingpong_p99_us"].append(pp["p99_us"])
             for config in order:
-                for key, value in measure_server(config, display, ghostdpy, trace_path, xb, n).items():
+                for key, value in measure_server(config, display, programs, trace_path, xb, n).items():
                     samples[config].setdefault(key, []).append(value)
                 if os.path.exists(trace_path):
                     os.unlink(trace_path)
@@ -462,8 +500,11 @@ def main():
     notes = ("Medians over the repetitions; ratio = median of the per-repetition ratios ghostdpy / Xvfb "
              "(servers interleaved in one run, order rotated). Floors: spawning /bin/true until it exits "
              "(ready time); a 4-byte / 32-byte ping-pong between two processes over a Unix socket pair "
-             "(latency). ghostdpy's standard error goes to /dev/null.")
+             "(latency). ghostdpy's standard error goes to /dev/null. The static ghostdpy is the same code "
+             "linked as one static PIE (preset static).")
     t = table(med, ratios, floors, n) + "\n\n" + cpu_table(med)
+    if GD_STATIC in samples:
+        t += "\n\n" + static_table(samples)
     notes += (" The client-bound ceiling is the rate the client alone allows (1 / its CPU time per operation "
               "against ghostdpy): no server, however fast, goes beyond it in a serial exchange.")
     print(f"\n{head}\n\n{t}\n\n{notes}")

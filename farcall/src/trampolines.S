@@ -155,4 +155,23 @@
 #include "arities.h"
 #undef FARCALL_ARITY
 
+/* With -fcf-protection the compiler marks every object it makes as ready for
+ * indirect branch tracking and the shadow stack; the linker marks the library
+ * only when every input carries that note, so this file states it too: the
+ * entries begin with endbr64, and they jump without touching return
+ * addresses. One GNU_PROPERTY_X86_FEATURE_1_AND (0xc0000002) property whose
+ * bits are IBT (1) and SHSTK (2), as __CET__ has them. */
+#if defined(__CET__)
+        .section .note.gnu.property,"a"
+        .p2align 3
+        .long   4                       /* name size */
+        .long   16                      /* descriptor size */
+        .long   5                       /* NT_GNU_PROPERTY_TYPE_0 */
+        .asciz  "GNU"
+        .long   0xc0000002              /* GNU_PROPERTY_X86_FEATURE_1_AND */
+        .long   4                       /* data size */
+        .long   (__CET__ & 3)
+        .p2align 3                      /* descriptor padded to 8 bytes */
+#endif
+
         .section .note.GNU-stack,"",@progbits

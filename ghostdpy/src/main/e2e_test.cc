@@ -290,7 +290,9 @@ TEST_F(ProgramE2E, HowTheProgramEnded) {
     }
     EXPECT_FALSE(exists("/tmp/.X11-unix/X8")) << c.script;
   }
-  ::system((std::string("rm -rf ") + dir).c_str());
+  std::error_code removed;
+  std::filesystem::remove_all(dir, removed);
+  EXPECT_FALSE(removed) << dir << ": " << removed.message();
 }
 
 TEST_F(ProgramE2E, ProgramThatCannotStart) {
