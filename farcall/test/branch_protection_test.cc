@@ -62,23 +62,13 @@ CodeRange codeOf(ElfW(Addr) base) {
   return search.code;
 }
 
-// libFarcall loaded on its own, its code guarded for as long as this lives.
-// The protection is lifted again before the library's own code (its
-// finalisers, which carry no landing pads on Debian 12) could be called.
-class GuardedLibrary {
+// The code of the loaded object at base, guarded for as long as this lives.
+// The protection is lifted again before the object's own start-up and
+// finaliser code (which carries no landing pads on Debian 12) could be
+// called at exit.
+class GuardedCode {
  public:
-  GuardedLibrary() {
-    handle_ = dlopen(FARCALL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) {
-      error_ = dlerror();
-      return;
-    }
-    link_map *map = nullptr;
-    if (dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
-      error_ = "dlinfo failed";
-      return;
-    }
-    code_ = codeOf(map->l_addr);
+  explicit GuardedCode(ElfW(Addr) base) : code_(codeOf(base)) {
     if (code_.length == 0) {
       error_ = "no executable segment";
       return;
@@ -90,22 +80,19 @@ class GuardedLibrary {
     }
     guarded_ = true;
   }
-  ~GuardedLibrary() {
+  ~GuardedCode() {
     if (guarded_) {
       EXPECT_EQ(mprotect(reinterpret_cast<void *>(code_.start), code_.length, PROT_READ | PROT_EXEC), 0);
     }
-    // Left loaded: unloading would run its finalisers for nothing.
   }
-  GuardedLibrary(const GuardedLibrary &) = delete;
-  GuardedLibrary &operator=(const GuardedLibrary &) = delete;
+  GuardedCode(const GuardedCode &) = delete;
+  GuardedCode &operator=(const GuardedCode &) = delete;
 
   bool guarded() const { return guarded_; }
   bool unsupported() const { return unsupported_; }
   const std::string &error() const { return error_; }
-  void *symbol(const std::string &name) const { return dlsym(handle_, name.c_str()); }
 
  private:
-  void *handle_ = nullptr;
   CodeRange code_;
   bool guarded_ = false;
   bool unsupported_ = false;
@@ -131,15 +118,30 @@ const char *const kPrefixes[] = {"Java_com_tamsor_cobol_rununit_Farcall_",
                                  "JavaCritical_com_tamsor_cobol_rununit_Farcall_"};
 
 TEST(BranchProtectionTest, EveryEntryIsALandingPadForCalls) {
-  GuardedLibrary library;
-  if (library.unsupported()) GTEST_SKIP() << "no branch protection on this processor: " << library.error();
-  ASSERT_TRUE(library.guarded()) << library.error();
+  // libFarcall loaded on its own (left loaded: unloading would only run its
+  // finalisers), and the call targets, both guarded: the targets are built
+  // with landing pads, which only a branch through x16 or x17 may reach.
+  void *library = dlopen(FARCALL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  link_map *farcall = nullptr;
+  ASSERT_EQ(dlinfo(library, RTLD_DI_LINKMAP, &farcall), 0) << dlerror();
+  Dl_info info{};
+  link_map *targets = nullptr;
+  ASSERT_NE(dladdr1(reinterpret_cast<void *>(&farcall_test_weigher), &info, reinterpret_cast<void **>(&targets),
+                    RTLD_DL_LINKMAP),
+            0);
+  GuardedCode farcallCode(farcall->l_addr);
+  if (farcallCode.unsupported()) GTEST_SKIP() << "no branch protection on this processor: " << farcallCode.error();
+  ASSERT_TRUE(farcallCode.guarded()) << farcallCode.error();
+  GuardedCode targetCode(targets->l_addr);
+  ASSERT_TRUE(targetCode.guarded()) << targetCode.error();
+  auto symbol = [library](const std::string &name) { return dlsym(library, name.c_str()); };
 
   // The guard is in force: a call that lands past an entry's first
   // instruction (cCall0's critical form would otherwise just branch to its
   // argument) is refused.
   auto *pastLandingPad = reinterpret_cast<int64_t (*)(int64_t)>(
-      static_cast<char *>(library.symbol(std::string(kPrefixes[1]) + "cCall0")) + 4);
+      static_cast<char *>(symbol(std::string(kPrefixes[1]) + "cCall0")) + 4);
   const int64_t stack = reinterpret_cast<int64_t>(&farcall_test_entry_stack);
   EXPECT_EXIT(pastLandingPad(stack), testing::KilledBySignal(SIGILL), "");
 
@@ -152,7 +154,7 @@ TEST(BranchProtectionTest, EveryEntryIsALandingPadForCalls) {
   for (const char *family : {"cCall", "stdCall"}) {                                                        \
     for (const char *prefix : kPrefixes) {                                                                 \
       const std::string name = std::string(prefix) + family + #n;                                          \
-      void *entry = library.symbol(name);                                                                  \
+      void *entry = symbol(name);                                                                          \
       ASSERT_NE(entry, nullptr) << name;                                                                   \
       const int64_t weigher = reinterpret_cast<int64_t>(farcall_test_weigher(n));                          \
       EXPECT_EQ(callEntry(entry, prefix == kPrefixes[0], a, weigher, std::make_index_sequence<n>{}),       \
