@@ -71,15 +71,25 @@ if [ -f "$sysroot/.packages" ] && [ "$(cat "$sysroot/.packages")" = "$closure" ]
   exit 0
 fi
 
-(cd "$state"/cache/archives && apt-get -q download $closure >"$state"/download.log 2>&1) ||
-  { cat "$state"/download.log >&2; exit 1; }
+# The file of a package version in the cache, once downloaded.
+deb_of() {
+  local name=${1%%=*} version=${1#*=}
+  ls "$state"/cache/archives/"${name}"_"${version//:/%3a}"_*.deb 2>/dev/null
+}
+missing=()
+for entry in $closure; do
+  deb_of "$entry" >/dev/null || missing+=("$entry")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  (cd "$state"/cache/archives && apt-get -q download "${missing[@]}" >"$state"/download.log 2>&1) ||
+    { cat "$state"/download.log >&2; exit 1; }
+fi
 
 rm -rf "$sysroot"
 mkdir -p "$sysroot"/control
 for entry in $closure; do
   name=${entry%%=*}
-  version=${entry#*=}
-  deb=$(ls "$state"/cache/archives/"${name}"_"${version//:/%3a}"_*.deb)
+  deb=$(deb_of "$entry")
   dpkg-deb -x "$deb" "$sysroot"
   # The control files too: shlibs and symbols tell which package, from which
   # version, provides a shared library (the arm64 packages' Depends).
