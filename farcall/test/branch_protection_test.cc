@@ -3,9 +3,12 @@
 // A process built with branch protection has the loader map the code of
 // every library marked BTI-compatible with PROT_BTI: there an indirect call
 // may only land on a `bti c` (or `bti jc`, or a signing instruction), and
-// any other landing raises SIGILL. The test loads the built libFarcall.so,
-// guards its code as that loader would, and calls every entry through a
-// function pointer.
+// any other landing raises SIGILL; a target that begins with `bti c` may
+// only be reached by `br` through x16 or x17. The test loads the built
+// libFarcall.so, guards its code and that of the call targets as that loader
+// would, and calls every entry through a function pointer: a missing landing
+// pad, or a branch to the target through another register, ends the test
+// with SIGILL.
 #include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
