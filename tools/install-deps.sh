@@ -3,7 +3,8 @@
 # project needs from the distribution, by purpose:
 #   build    the compilers, libraries and tools behind the README's two commands
 #   ci       what .ci/run adds: clang for the fuzzers, the package linter
-#   aarch64  the arm64 cross build and its emulator (no foreign dpkg architecture)
+#   aarch64  the arm64 cross build and its emulator (no foreign dpkg architecture;
+#            the arm64 packages come into a sysroot, tools/aarch64-sysroot.sh)
 #   bench    the peers the benchmarks compare against
 # With no group, build and ci. Packages already installed are left alone.
 #   tools/install-deps.sh [GROUP...]

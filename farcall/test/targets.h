@@ -48,11 +48,36 @@ int64_t farcall_test_return_address(void);
 // 1 when both addresses lie in the same loaded object, else 0.
 int64_t farcall_test_same_object(int64_t first, int64_t second);
 
+#if defined(__x86_64__)
 // %rax on entry (assembly): the vector-register count a variadic callee reads.
 int64_t farcall_test_entry_rax(void);
+#endif
 
-// %rsp on entry (assembly): where the return address sits.
+// The stack pointer on entry (assembly); on x86-64 where the return address sits.
 int64_t farcall_test_entry_stack(void);
+
+#if defined(__aarch64__)
+// A call made through farcall_test_marked_call (assembly): it calls `entry`
+// with its own arguments unchanged and x19..x29 set to `marks`, noting its sp
+// and return address; farcall_test_marked_target, reached through the entry,
+// records what it finds. The offsets are those of the assembly.
+struct MarkedCall {
+  uint64_t entry;
+  uint64_t marks[11];  // x19..x29 at the call
+  uint64_t seen[11];   // x19..x29 at the target
+  uint64_t seenLink;   // x30 at the target
+  uint64_t seenStack;  // sp at the target
+  uint64_t callStack;  // sp at the call
+  uint64_t callLink;   // where the call returns to
+  uint64_t saved[12];  // the caller's x19..x30
+};
+static_assert(sizeof(MarkedCall) == 312, "layout shared with targets_entry_aarch64.S");
+
+MarkedCall *farcall_test_marked_state(void);
+// Called with the arguments of `entry`, as the entry itself would be.
+int64_t farcall_test_marked_call(...);
+int64_t farcall_test_marked_target(void);
+#endif
 
 }  // extern "C"
 
