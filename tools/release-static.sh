@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Release files of the static ghostdpy: builds and tests the static preset,
 # then writes the stripped program as dist/ghostdpy-<version>-linux-x86_64,
-# and, when the aarch64 toolchain file cmake/toolchains/aarch64-linux-gnu.cmake
+# and, when the aarch64 toolchain file cmake/aarch64-linux-gnu.cmake
 # exists, a static aarch64 build as dist/ghostdpy-<version>-linux-aarch64;
 # dist/SHA256SUMS lists the checksums of the files written.
 #
@@ -36,7 +36,7 @@ mkdir -p dist
 cmake --workflow --preset static
 publish build/static x86_64
 
-toolchain=cmake/toolchains/aarch64-linux-gnu.cmake
+toolchain=cmake/aarch64-linux-gnu.cmake
 if [ -f "$toolchain" ]; then
   build=build/static-aarch64
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
