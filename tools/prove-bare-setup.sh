@@ -5,7 +5,8 @@
 # there, in order and verbatim, as root (the first installs the packages,
 # the next build, test and run the demo). Prints what passed and how long
 # each step took. Needs root, debootstrap and network access to a Debian
-# mirror; takes a while (packages, a full build and every test).
+# mirror; takes a while (packages, a full build and every test: 12 minutes
+# and 1.8 GB on two cores in December 2026).
 #   tools/prove-bare-setup.sh [--keep] [--groups "GROUP..."] [WORK_DIR]
 # WORK_DIR (default build/bare-setup) receives root/ and logs/. --keep leaves
 # the root behind for a look (chroot WORK_DIR/root); by default it is removed.
