@@ -103,7 +103,9 @@ fi
 rm -rf --one-file-system "$root"
 mkdir -p "$root" "$logs"
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+step="setting up"
+start=$SECONDS
+trap 'record "$step" $((SECONDS - start)) INTERRUPTED; exit 130' INT TERM
 
 # The machine's own Debian mirror, as its apt sources name it.
 mirror=$(sed -n 's/^URIs: *\(http[^ ]*\/debian\)\/\?$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1)
@@ -111,11 +113,12 @@ mirror=$(sed -n 's/^URIs: *\(http[^ ]*\/debian\)\/\?$/\1/p' /etc/apt/sources.lis
   /etc/apt/sources.list 2>/dev/null | head -1)
 mirror=${mirror:-http://deb.debian.org/debian}
 
+step="debootstrap --variant=minbase bookworm"
 start=$SECONDS
 if debootstrap --variant=minbase bookworm "$root" "$mirror" >"$logs/debootstrap.log" 2>&1; then
-  record "debootstrap --variant=minbase bookworm" $((SECONDS - start)) passed
+  record "$step" $((SECONDS - start)) passed
 else
-  record "debootstrap --variant=minbase bookworm" $((SECONDS - start)) "FAILED (see $logs/debootstrap.log)"
+  record "$step" $((SECONDS - start)) "FAILED (see $logs/debootstrap.log)"
   tail -n 20 "$logs/debootstrap.log"
   exit 1
 fi
@@ -153,11 +156,14 @@ mkdir -p "$root$src"
 git -C "$repo" archive --format=tar HEAD | tar -x -C "$root$src"
 
 # Each block runs as root in a login-like environment: nothing of this
-# script's environment (CI, compilers, paths) leaks in.
+# script's environment (CI, compilers, paths) leaks in. In the background
+# with a wait, so that a signal to this script ends the step at once (the
+# clean-up kills what runs in the root).
 run_in_root() {  # log-file script
   chroot "$root" /usr/bin/env -i HOME=/root USER=root LOGNAME=root SHELL=/bin/bash TERM=dumb \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    /bin/bash -euo pipefail -c "cd $src && $2" >"$1" 2>&1
+    /bin/bash -euo pipefail -c "cd $src && $2" >"$1" 2>&1 &
+  wait $!
 }
 
 failed=0
@@ -169,7 +175,7 @@ for n in $(seq 1 "$block_count"); do
       *) echo "$0: --groups needs the first block to run tools/install-deps.sh" >&2; exit 2 ;;
     esac
   fi
-  name=$(head -c 44 <<<"$script" | head -n 1)
+  step=$(head -c 44 <<<"$script" | head -n 1)
   log=$logs/step$n.log
   start=$SECONDS
   if run_in_root "$log" "$script"; then outcome=passed; else outcome="FAILED, status $?"; fi
@@ -184,7 +190,7 @@ for n in $(seq 1 "$block_count"); do
     outcome="passed: $(grep -o '[0-9]*% tests passed.*' "$log" | tail -n 1),\
  $(grep -c '(Skipped)$' "$log" || true) skipped"
   fi
-  record "$name" $((SECONDS - start)) "$outcome (log: logs/step$n.log)"
+  record "$step" $((SECONDS - start)) "$outcome (log: logs/step$n.log)"
   if [ "${outcome#passed}" = "$outcome" ]; then
     failed=1
     tail -n 40 "$log"
