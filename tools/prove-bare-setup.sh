@@ -100,7 +100,7 @@ commit=$(git -C "$repo" rev-parse --short HEAD)
 if [ -n "$(git -C "$repo" status --porcelain --untracked-files=no)" ]; then
   echo "note: uncommitted changes in $repo are not part of this proof (it copies commit $commit)"
 fi
-rm -rf --one-file-system "$root"
+rm -rf --one-file-system "$root" "$logs"
 mkdir -p "$root" "$logs"
 trap cleanup EXIT
 step="setting up"
