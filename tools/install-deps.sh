@@ -14,15 +14,16 @@ set -euo pipefail
 
 # build: C, C++ and assembler, CMake and make, GoogleTest, the X client
 # libraries of the tests and the demo, JDK 17 (javac, jar, libjvm for JNI);
-# the package check needs dpkg-shlibdeps and file (CPack's Debian packages),
-# gzip, man and groff (the manual page, its lint), unshare and setpriv
-# (private mount namespaces, an unprivileged user) and mount.
+# unshare, setpriv and mount (tests in private mount namespaces, as an
+# unprivileged user); the package check needs dpkg-shlibdeps and file
+# (CPack's Debian packages), gzip, man and groff (the manual page, its lint).
 packages_build=(
   gcc g++ cmake make pkg-config
   libgtest-dev
   libx11-dev libxcb1-dev
   openjdk-17-jdk-headless
-  dpkg-dev file gzip groff-base man-db util-linux mount
+  util-linux mount
+  dpkg-dev file gzip groff-base man-db
 )
 # ci: the sanitizer runtimes of gcc come with g++; clang's fuzzer runtime is
 # added below under the name the distribution gives it.

@@ -7,21 +7,24 @@
 # each step took. Needs root, debootstrap and network access to a Debian
 # mirror; takes a while (packages, a full build and every test: 12 minutes
 # and 1.8 GB on two cores in December 2026).
-#   tools/prove-bare-setup.sh [--keep] [--groups "GROUP..."] [WORK_DIR]
+#   tools/prove-bare-setup.sh [--keep] [--groups "GROUP..."] [--revision REV] [WORK_DIR]
 # WORK_DIR (default build/bare-setup) receives root/ and logs/. --keep leaves
 # the root behind for a look (chroot WORK_DIR/root); by default it is removed.
 # --groups replaces the package groups of the install command (e.g. "build",
-# to prove that group alone is enough).
+# to prove that group alone is enough). --revision proves another commit or
+# tree than HEAD (its README's section, its sources).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 keep=false
 groups=
+revision=HEAD
 while [ $# -gt 0 ]; do
   case $1 in
     --keep) keep=true; shift ;;
     --groups) groups=$2; shift 2 ;;
-    -*) echo "usage: $0 [--keep] [--groups \"GROUP...\"] [WORK_DIR]" >&2; exit 2 ;;
+    --revision) revision=$2; shift 2 ;;
+    -*) echo "usage: $0 [--keep] [--groups \"GROUP...\"] [--revision REV] [WORK_DIR]" >&2; exit 2 ;;
     *) break ;;
   esac
 done
@@ -37,7 +40,7 @@ command -v debootstrap >/dev/null || { echo "$0: debootstrap is not installed" >
 # machine, and all vanish with the namespace, however this script ends.
 if [ -z "${PROVE_BARE_SETUP_NAMESPACE:-}" ]; then
   PROVE_BARE_SETUP_NAMESPACE=1 exec unshare --mount --propagation private "$0" \
-    $($keep && echo --keep) ${groups:+--groups "$groups"} "$work"
+    $($keep && echo --keep) ${groups:+--groups "$groups"} --revision "$revision" "$work"
 fi
 
 mkdir -p "$work"
@@ -55,7 +58,7 @@ awk -v dir="$blocks" '
   in_section && /^```sh$/ { n++; in_block = 1; next }
   in_block && /^```$/ { in_block = 0; next }
   in_block { print > (dir "/" n) }
-' "$repo/README.md"
+' <(git -C "$repo" show "$revision:README.md")
 block_count=$(find "$blocks" -type f | wc -l)
 if [ "$block_count" -lt 2 ]; then
   echo "$0: found $block_count command blocks in the README's \"Set up\" section" >&2
@@ -69,7 +72,7 @@ record() {  # name seconds outcome
 }
 summary() {
   echo
-  echo "Bare Debian 12 set-up proof ($(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit)"
+  echo "Bare Debian 12 set-up proof ($(date -u '+%Y-%m-%d %H:%M UTC'), revision $commit)"
   printf '%s\n' "${results[@]}"
 }
 
@@ -96,9 +99,9 @@ cleanup() {
   exit "$status"
 }
 
-commit=$(git -C "$repo" rev-parse --short HEAD)
-if [ -n "$(git -C "$repo" status --porcelain --untracked-files=no)" ]; then
-  echo "note: uncommitted changes in $repo are not part of this proof (it copies commit $commit)"
+commit=$(git -C "$repo" rev-parse --short "$revision")
+if [ "$revision" = HEAD ] && [ -n "$(git -C "$repo" status --porcelain --untracked-files=no)" ]; then
+  echo "note: uncommitted changes in $repo are not part of this proof (it copies revision $commit)"
 fi
 rm -rf --one-file-system "$root" "$logs"
 mkdir -p "$root" "$logs"
@@ -153,7 +156,7 @@ ln -s /proc/self/fd "$root/dev/fd"
 mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
 
 mkdir -p "$root$src"
-git -C "$repo" archive --format=tar HEAD | tar -x -C "$root$src"
+git -C "$repo" archive --format=tar "$revision" | tar -x -C "$root$src"
 
 # Each block runs as root in a login-like environment: nothing of this
 # script's environment (CI, compilers, paths) leaks in. In the background
