@@ -25,9 +25,10 @@ packages_build=(
   util-linux mount
   dpkg-dev file gzip groff-base man-db
 )
-# ci: the sanitizer runtimes of gcc come with g++; clang's fuzzer runtime is
-# added below under the name the distribution gives it.
-packages_ci=(clang lintian)
+# ci: the sanitizer runtimes of gcc come with g++. libclang-rt-14-dev, the
+# fuzzer runtime of Debian 12's clang, goes by another name elsewhere:
+# clang_runtime below finds it.
+packages_ci=(clang libclang-rt-14-dev lintian)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
 
@@ -72,6 +73,7 @@ for group in "${groups[@]}"; do [ "$group" != ci ] || wants_ci=true; done
 
 missing=()
 for package in "${wanted[@]}"; do
+  case $package in libclang-rt-*-dev) continue ;; esac  # named by clang_runtime
   installed "$package" || missing+=("$package")
 done
 runtime=
