@@ -25,9 +25,6 @@ packages_build=(
   util-linux mount
   dpkg-dev file gzip groff-base man-db
 )
-# ci: the sanitizer runtimes of gcc come with g++. libclang-rt-14-dev, the
-# fuzzer runtime of Debian 12's clang, goes by another name elsewhere:
-# clang_runtime below finds it.
 packages_ci=(clang libclang-rt-14-dev lintian)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
@@ -50,10 +47,12 @@ installed() {
   [ "$(dpkg-query -W -f '${db:Status-Status}' "$1" 2>/dev/null || true)" = installed ]
 }
 
-# The sanitizer and fuzzer runtimes of the distribution's default clang
-# (recommended, not required, by clang): libclang-rt-N-dev where that package
-# exists (Debian 12: N = 14, Ubuntu 24.04: 18), else libclang-common-N-dev,
-# which held them before. Empty when the package lists are not there yet.
+# The ci group's libclang-rt-14-dev is Debian 12's name for the sanitizer
+# and fuzzer runtimes of the default clang (gcc's come with g++); clang only
+# recommends them. Here they are found by their name on this distribution:
+# libclang-rt-N-dev where that package exists (Debian 12: N = 14, Ubuntu
+# 24.04: 18), else libclang-common-N-dev, which held them before. Empty when
+# the package lists are not there yet.
 clang_runtime() {
   local depends major
   depends=$(dpkg-query -W -f '${Depends}' clang 2>/dev/null ||
