@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
@@ -259,6 +260,27 @@ inline int connect_tcp(int family, const char* host, int port) {
     ::close(fd);
     return -1;
   }
+  return fd;
+}
+
+// Connects to a host name the way an X client does: the resolver's addresses
+// in its order, the first that accepts. "localhost" is 127.0.0.1 on some
+// machines and ::1 first on others (a stock Debian /etc/hosts names both).
+inline int connect_tcp_name(const char* host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host, std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+  int fd = -1;
+  for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
+    fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  ::freeaddrinfo(found);
   return fd;
 }
 

@@ -180,13 +180,13 @@ TEST_F(TcpE2E, Listeners) {
   const struct {
     std::string arg_host;  // as given on the command line
     std::string shown;     // as announced and passed as DISPLAY
-    int family;
+    int family;            // AF_UNSPEC: connect_to is a name, resolved as a client would
     const char* connect_to;
   } cases[] = {
       {"127.0.0.1", "127.0.0.1", AF_INET, "127.0.0.1"},
       {"[::1]", "[::1]", AF_INET6, "::1"},
       {"*", "0.0.0.0", AF_INET, "127.0.0.1"},
-      {"localhost", "localhost", AF_INET, "127.0.0.1"},
+      {"localhost", "localhost", AF_UNSPEC, "localhost"},
   };
   for (const auto& c : cases) {
     const int port = free_port();
@@ -194,7 +194,8 @@ TEST_F(TcpE2E, Listeners) {
     Server server({c.arg_host + ":" + std::to_string(port)});
     ASSERT_TRUE(server.wait_listening()) << c.arg_host << ": " << server.err();
     EXPECT_EQ(server.out(), "Server listening on " + shown + "\n");
-    Fd client(connect_tcp(c.family, c.connect_to, port));
+    Fd client(c.family == AF_UNSPEC ? connect_tcp_name(c.connect_to, port)
+                                    : connect_tcp(c.family, c.connect_to, port));
     ASSERT_GE(client.fd, 0) << shown;
     EXPECT_EQ(handshake(client.fd), 9556u) << shown;
     EXPECT_TRUE(input_focus(client.fd, 1)) << shown;
