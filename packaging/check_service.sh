@@ -25,10 +25,12 @@ other_display=6
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 # Installed with a prefix inside the work folder, so that the unit names the
-# installed program and files by their real absolute paths. Not under /tmp: a
-# private /tmp hides the machine's.
+# installed program and files by their real absolute paths. The work folder
+# lies in PARENT (the build folder unless given): the restart runs the
+# installed program as the unit's account, which must be able to reach it,
+# and a build folder under /root cannot be reached by other accounts.
 install_tree() {
-  work=$(mktemp -d -p "$build" service-check.XXXXXX)
+  work=$(mktemp -d -p "${1:-$build}" service-check.XXXXXX)
   chmod 755 "$work" # the unit's account runs the installed program
   cmake --install "$build" --prefix "$work/usr" --component ghostdpy >"$work/install.log"
   unit=$work/usr/lib/systemd/system/ghostdpy@.service
@@ -295,7 +297,7 @@ restart() {
   for tool in setpriv strace systemd-sysusers unshare; do
     command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
   done
-  install_tree
+  install_tree /var/tmp
   trap 'rm -rf "$work"' EXIT
   install -m 0755 "$xprobe" "$work/xprobe"
   unshare --mount --propagation private -- "$0" restart-inside "$build" "$work" "$unit"
