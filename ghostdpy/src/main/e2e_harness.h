@@ -1,17 +1,16 @@
 // The harness of the end-to-end tests: starts the built ghostdpy in a
 // process group of its own, with standard output and standard error in
 // files, kills and reaps it (group and all) whatever the test's outcome, and
-// plays the X11 client side over Unix and TCP sockets.
+// plays the X11 client side over Unix and TCP sockets. The test process runs
+// in a private /tmp (private_tmp.h), entered by main().
 #pragma once
 
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -30,11 +29,13 @@
 #include <sstream>
 #include <thread>
 
+#include "private_tmp.h"
+
 extern char** environ;
 
 namespace e2e {
 
-inline std::string isolation_failure;  // empty when main() isolated this process
+inline private_tmp::Outcome isolation;  // how main() isolated this process
 
 inline const char* const kGhostdpy = GHOSTDPY_PATH;
 inline const char* const kXprobe = XPROBE_PATH;
