@@ -2,7 +2,8 @@
 # Installs, as root on Debian 12 (or Ubuntu 22.04 and later), what this
 # project needs from the distribution, by purpose:
 #   build    the compilers, libraries and tools behind the README's two commands
-#   ci       what .ci/run adds: clang for the fuzzers, the package linter
+#   ci       what .ci/run adds: clang for the fuzzers, the package linter,
+#            python3 for the hostile-client storm
 #   aarch64  the arm64 cross build and its emulator (no foreign dpkg architecture)
 #   bench    the peers the benchmarks compare against
 # With no group, build and ci. Packages already installed are left alone.
@@ -16,7 +17,7 @@ packages_build=(
   openjdk-17-jdk-headless
   dpkg-dev file gzip groff-base man-db
 )
-packages_ci=(clang libclang-rt-14-dev lintian)
+packages_ci=(clang libclang-rt-14-dev lintian python3)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
 

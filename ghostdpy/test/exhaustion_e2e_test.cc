@@ -173,7 +173,7 @@ bool readable_now(int fd) {
 }
 
 TEST(ResourceExhaustion, AcceptFailuresAreReportedWithoutSpinningAndServiceRecovers) {
-  if (!isolation_failure.empty()) GTEST_SKIP() << isolation_failure;
+  if (!isolation_failure.empty()) GTEST_SKIP() << "needs a private /tmp: " << isolation_failure;
   Server server;
   ASSERT_TRUE(eventually([&] { return ::access(kSocketPath, F_OK) == 0 || !server.alive(); }));
   ASSERT_TRUE(server.alive()) << "ghostdpy did not start: " << read_file(kErrPath);
