@@ -7,7 +7,8 @@
 #   bench/fuzz.sh [seconds] [target...]     targets: connection reply_builder
 #
 # New inputs go to build/fuzz/work/<target>, findings (crash-*, timeout-*,
-# oom-*, leak-*) to build/fuzz/findings/; nothing in the source tree changes.
+# oom-*, leak-*) to build/fuzz/findings/ and, in hex, to the output; nothing
+# in the source tree changes. Exits 1 when a target found anything.
 # A finding is fixed at its root and its input is added to the corpus as
 # ghostdpy/fuzz/corpus/<target>/regression-<what>, which CTest replays.
 set -euo pipefail
@@ -53,7 +54,15 @@ for target in "${targets[@]}"; do
   if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
     status=1
     grep -E 'ERROR|SUMMARY|property violated|runtime error' "$log" | head -20 || true
+    [ "$found" -ne 0 ] || tail -20 "$log"
     echo "   log: $log; inputs: $findings"
+    # The inputs themselves, so that a run whose build tree is gone (CI)
+    # still tells how to reproduce: the bytes, in hex.
+    for input in "$findings"/*; do
+      [ -f "$input" ] || continue
+      echo "   $(basename "$input"), $(stat -c %s "$input") bytes:"
+      od -An -tx1 -v "$input" | head -2600
+    done
   fi
 done
 echo "-- summary"
