@@ -53,7 +53,8 @@ for target in "${targets[@]}"; do
   summary+="$line"$'\n'
   if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
     status=1
-    grep -E 'ERROR|SUMMARY|property violated|runtime error' "$log" | head -20 || true
+    # The report with its stack, from the first alarm to the sanitizer's summary.
+    sed -n '/ERROR\|property violated\|runtime error/,/SUMMARY/p' "$log" | head -60
     [ "$found" -ne 0 ] || tail -20 "$log"
     echo "   log: $log; inputs: $findings"
     # The inputs themselves, so that a run whose build tree is gone (CI)
