@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the X11 responder with libFuzzer under AddressSanitizer and
-# UndefinedBehaviorSanitizer: each target runs for the given number of seconds
-# (default 60) from the committed seed corpus, then the executions, the
-# corpus growth and the findings are printed.
+# UndefinedBehaviorSanitizer: the targets run at once, each for the given
+# number of seconds (default 60) from the committed seed corpus, then the
+# executions, the corpus growth and the findings are printed.
 #
 #   bench/fuzz.sh [seconds] [target...]     targets: connection reply_builder
 #
@@ -27,24 +27,37 @@ cmake --build "$build" -j2 $(printf -- '--target ghostdpy_%s_fuzzer ' "${targets
   { tail -50 "$build.build.log"; exit 1; }
 
 declare -A max_len=([connection]=40000 [reply_builder]=4096)
+
+# One target for the given time; its output goes to its log, its exit status
+# to the log's .rc beside it.
+fuzz_one() {
+  local target=$1
+  local work=$build/work/$target findings=$build/findings/$target log=$build/$target.log
+  rm -rf "$findings"
+  mkdir -p "$work" "$findings"
+  # -close_fd_mask=2: the server's own messages on standard error are noise
+  # here; libFuzzer and the sanitizers keep a copy of the stream for reports.
+  local rc=0
+  "$build/ghostdpy/fuzz/ghostdpy_${target}_fuzzer" "$work" "ghostdpy/fuzz/corpus/$target" \
+    -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 -rss_limit_mb=2048 \
+    -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$findings/" >"$log" 2>&1 || rc=$?
+  echo "$rc" >"$log.rc"
+}
+
+# The targets at once, one process each: the machine's cores are shared out
+# and the whole run takes the time of one target.
+for target in "${targets[@]}"; do
+  echo "== $target: ${seconds}s from $(ls "ghostdpy/fuzz/corpus/$target" | wc -l) seeds"
+  fuzz_one "$target" &
+done
+wait
+
 status=0
 summary=""
 for target in "${targets[@]}"; do
-  work=$build/work/$target
   findings=$build/findings/$target
-  rm -rf "$findings"
-  mkdir -p "$work" "$findings"
-  seeds=ghostdpy/fuzz/corpus/$target
   log=$build/$target.log
-  echo "== $target: ${seconds}s from $(ls "$seeds" | wc -l) seeds"
-  # -close_fd_mask=2: the server's own messages on standard error are noise
-  # here; libFuzzer and the sanitizers keep a copy of the stream for reports.
-  set +e
-  "$build/ghostdpy/fuzz/ghostdpy_${target}_fuzzer" "$work" "$seeds" \
-    -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 -rss_limit_mb=2048 \
-    -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$findings/" >"$log" 2>&1
-  rc=$?
-  set -e
+  rc=$(cat "$log.rc")
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   found=$(find "$findings" -type f | wc -l)
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$log" | tail -1 || true)
