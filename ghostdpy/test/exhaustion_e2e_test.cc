@@ -249,7 +249,7 @@ TEST(ResourceExhaustion, AcceptFailuresAreReportedWithoutSpinningAndServiceRecov
 }  // namespace
 
 int main(int argc, char** argv) {
-  isolation_failure = private_tmp::enter({kGhostdpy}).failure;
+  isolation_failure = private_tmp::enter({kGhostdpy});
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -96,39 +96,27 @@ std::string bind_back(int machine_tmp, const std::string& top) {
 
 }  // namespace
 
-Outcome enter(const std::vector<std::string>& keep) {
+std::string enter(const std::vector<std::string>& keep) {
   std::vector<std::string> paths = keep;
   char cwd[PATH_MAX];
   if (::getcwd(cwd, sizeof cwd) != nullptr) paths.emplace_back(cwd);
   const std::set<std::string> tops = tops_under_tmp(paths);
 
-  Outcome outcome;
   // Root without the right to a mount namespace (some containers) may still
   // be granted a user namespace.
   if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0) {
-    outcome.user_namespace = true;
-    outcome.failure = enter_user_namespace();
-    if (!outcome.failure.empty()) return outcome;
+    if (std::string refused = enter_user_namespace(); !refused.empty()) return refused;
   }
   // Nothing mounted here may propagate back to the machine.
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    outcome.failure = failed("making / private");
-    return outcome;
-  }
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failed("making / private");
   const UniqueFd machine_tmp(::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!machine_tmp.valid()) {
-    outcome.failure = failed("opening /tmp");
-    return outcome;
-  }
-  if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0) {
-    outcome.failure = failed("mounting a tmpfs on /tmp");
-    return outcome;
-  }
+  if (!machine_tmp.valid()) return failed("opening /tmp");
+  if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+    return failed("mounting a tmpfs on /tmp");
   for (const auto& top : tops) {
-    outcome.failure = bind_back(machine_tmp.get(), top);
-    if (!outcome.failure.empty()) return outcome;
+    if (std::string failure = bind_back(machine_tmp.get(), top); !failure.empty()) return failure;
   }
-  return outcome;
+  return "";
 }
 
 }  // namespace private_tmp

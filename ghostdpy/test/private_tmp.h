@@ -17,14 +17,10 @@
 
 namespace private_tmp {
 
-struct Outcome {
-  std::string failure;          // empty when the process is isolated; else why not
-  bool user_namespace = false;  // isolated as root of a user namespace, not as real root
-};
-
 // Isolates the calling process; `keep` are the paths to keep reachable (the
-// current directory is kept too). Call it before the process starts any
-// thread: the kernel refuses a user namespace to a multithreaded process.
-Outcome enter(const std::vector<std::string>& keep);
+// current directory is kept too). Returns "" when done, else why not. Call it
+// before the process starts any thread: the kernel refuses a user namespace
+// to a multithreaded process.
+std::string enter(const std::vector<std::string>& keep);
 
 }  // namespace private_tmp

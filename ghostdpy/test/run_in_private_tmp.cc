@@ -28,9 +28,8 @@ int main(int argc, char** argv) {
     if (arg[0] == '/') keep.push_back(arg);
     else if (equals != std::string::npos && arg.compare(equals + 1, 1, "/") == 0) keep.push_back(arg.substr(equals + 1));
   }
-  const private_tmp::Outcome outcome = private_tmp::enter(keep);
-  if (!outcome.failure.empty()) {
-    std::fprintf(stderr, "skipped: no private /tmp: %s\n", outcome.failure.c_str());
+  if (const std::string failure = private_tmp::enter(keep); !failure.empty()) {
+    std::fprintf(stderr, "skipped: no private /tmp: %s\n", failure.c_str());
     return 77;
   }
   ::execvp(argv[1], argv + 1);

@@ -35,7 +35,7 @@ extern char** environ;
 
 namespace e2e {
 
-inline private_tmp::Outcome isolation;  // how main() isolated this process
+inline std::string isolation_failure;  // empty when main() isolated this process
 
 inline const char* const kGhostdpy = GHOSTDPY_PATH;
 inline const char* const kXprobe = XPROBE_PATH;

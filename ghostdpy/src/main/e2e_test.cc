@@ -16,13 +16,13 @@ namespace {
 class E2E : public testing::Test {
  protected:
   void SetUp() override {
-    if (!isolation.failure.empty()) GTEST_SKIP() << "needs a private /tmp: " << isolation.failure;
+    if (!isolation_failure.empty()) GTEST_SKIP() << "needs a private /tmp: " << isolation_failure;
     clear_display_directory();
   }
   // The private /tmp lives as long as this process; when several tests share
   // it (a run without ctest), each starts from a missing /tmp/.X11-unix.
   void TearDown() override {
-    if (isolation.failure.empty()) clear_display_directory();
+    if (isolation_failure.empty()) clear_display_directory();
   }
   static void clear_display_directory() {
     std::error_code ignored;
@@ -530,7 +530,7 @@ int main(int argc, char** argv) {
   e2e::self_path = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);
   // The programs under test and this binary (the helper modes) stay reachable
   // when the build tree lies under /tmp.
-  e2e::isolation = private_tmp::enter({e2e::kGhostdpy, e2e::kXprobe, e2e::self_path});
+  e2e::isolation_failure = private_tmp::enter({e2e::kGhostdpy, e2e::kXprobe, e2e::self_path});
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
