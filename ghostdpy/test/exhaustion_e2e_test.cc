@@ -202,16 +202,14 @@ TEST(ResourceExhaustion, AcceptFailuresAreReportedWithoutSpinningAndServiceRecov
       << read_file(kErrPath);
 
   // The clients that were accepted have their setup reply; the rest wait.
-  std::vector<int> waiting;
-  std::size_t served = 0;
-  for (int fd : clients) {
-    if (readable_now(fd)) {
-      EXPECT_EQ(receive(fd, kSetupReplySize), kSetupReplySize);
-      ::close(fd);  // leaves: its descriptor in the server becomes free
-      ++served;
-    } else {
-      waiting.push_back(fd);
-    }
+  // Sorted before any of them leaves: each one that leaves frees a descriptor
+  // in the server, which then serves a waiting client at once.
+  std::vector<int> ready, waiting;
+  for (int fd : clients) (readable_now(fd) ? ready : waiting).push_back(fd);
+  const std::size_t served = ready.size();
+  for (int fd : ready) {
+    EXPECT_EQ(receive(fd, kSetupReplySize), kSetupReplySize);
+    ::close(fd);
   }
   EXPECT_GT(served, 0u);
   EXPECT_LT(served, static_cast<std::size_t>(kDescriptorLimit));
