@@ -20,22 +20,49 @@ else
   xprobe=$2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
-# Not under /tmp: the private /tmp of run_ghostdpy would hide it.
+# Beside the build: the private /tmp of run_ghostdpy binds back only the build.
 work=$(mktemp -d -p "$build" package-check.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-# Runs ghostdpy from a root with xprobe as its program, in a private /tmp
-# (the machine's /tmp/.X11-unix stays untouched), and checks the report.
+# Runs a command in a mount namespace of its own whose /tmp is a fresh tmpfs,
+# so the machine's /tmp/.X11-unix is neither seen nor touched. Arguments that
+# are paths under /tmp stay reachable: the top directory of each under /tmp is
+# bound back from the machine's /tmp, held open on descriptor 3. Without root,
+# in a user namespace in which this account is root.
+in_private_tmp() {
+  local userns=()
+  [ "$(id -u)" -eq 0 ] || userns=(--map-root-user)
+  unshare "${userns[@]}" --mount -- sh -c '
+    set -e
+    mount --make-rprivate /
+    exec 3</tmp
+    mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs /tmp
+    for path in "$@"; do
+      case $path in /tmp/?*) ;; *) continue ;; esac
+      top=${path#/tmp/}
+      top=${top%%/*}
+      [ ! -e "/tmp/$top" ] || continue
+      if [ -d "/proc/self/fd/3/$top" ]; then mkdir "/tmp/$top"; else : >"/tmp/$top"; fi
+      # Not canonicalised: that would resolve the source into the new /tmp.
+      mount --no-canonicalize --rbind "/proc/self/fd/3/$top" "/tmp/$top"
+    done
+    exec 3<&-
+    exec "$@"' sh "$@"
+}
+
+# Runs ghostdpy from a root with xprobe as its program, in a private /tmp,
+# and checks the report.
 run_ghostdpy() {
-  local ghostdpy=$1
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "skipped running $ghostdpy: a private /tmp needs root"
+  local ghostdpy
+  ghostdpy=$(realpath "$1")
+  if ! in_private_tmp true 2>"$work/err"; then
+    echo "skipped running $ghostdpy: no private /tmp: $(cat "$work/err")"
     return 0
   fi
-  unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs tmpfs /tmp && exec "$0" :7 "$1"' \
-    "$ghostdpy" "$xprobe" >"$work/out" 2>"$work/err" || fail "$ghostdpy exited with $?: $(cat "$work/err")"
+  in_private_tmp "$ghostdpy" :7 "$(realpath "$xprobe")" >"$work/out" 2>"$work/err" ||
+    fail "$ghostdpy exited with $?: $(cat "$work/err")"
   grep -qx 'Server listening on /tmp/.X11-unix/X7' "$work/out" || fail "no listening line from $ghostdpy"
   grep -qx 'Program successfully executed.' "$work/out" || fail "xprobe did not succeed under $ghostdpy"
   grep -q '390 visuals' "$work/out" || fail "xprobe saw the wrong screen"

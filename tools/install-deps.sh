@@ -3,7 +3,9 @@
 # ships CMake 3.22, older than the 3.25 the presets need), what this project
 # needs from the distribution, by purpose:
 #   build    the compilers, libraries and tools behind the README's two commands
-#   ci       what .ci/run adds: clang for the fuzzers, the package linter
+#   ci       what .ci/run adds: clang for the fuzzers, the package linter,
+#            python3 for the hostile-client storm, ip for the static build's
+#            test in a network namespace of its own
 #   aarch64  the arm64 cross build and its emulator (no foreign dpkg architecture;
 #            the arm64 packages come into a sysroot, tools/aarch64-sysroot.sh)
 #   bench    the peers the benchmarks compare against
@@ -27,7 +29,7 @@ packages_build=(
   dpkg-dev file gzip groff-base man-db
   systemd strace procps
 )
-packages_ci=(clang libclang-rt-14-dev lintian iproute2)
+packages_ci=(clang libclang-rt-14-dev lintian iproute2 python3)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
 

@@ -1,7 +1,8 @@
 // The harness of the end-to-end tests: starts the built ghostdpy in a
 // process group of its own, with standard output and standard error in
 // files, kills and reaps it (group and all) whatever the test's outcome, and
-// plays the X11 client side over Unix and TCP sockets.
+// plays the X11 client side over Unix and TCP sockets. The test process runs
+// in a private /tmp (private_tmp.h), entered by main().
 #pragma once
 
 #include <arpa/inet.h>
@@ -9,10 +10,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -30,6 +29,8 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+
+#include "private_tmp.h"
 
 extern char** environ;
 
