@@ -31,12 +31,16 @@ function(readelf options path out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
+# The control-flow marking of the processor, and the option that makes it.
 if(PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   set(feature_pattern "x86 feature: IBT, SHSTK")
+  set(control_flow_option "-fcf-protection")
 elseif(PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
   set(feature_pattern "AArch64 feature: BTI, PAC")
+  set(control_flow_option "-mbranch-protection=standard")
 else()
   set(feature_pattern "")
+  set(control_flow_option "")
 endif()
 
 # The linked file.
@@ -82,13 +86,6 @@ endif()
 
 # The project's own code in it.
 string(REPLACE "|" ";" objects "${OBJECTS}")
-if(PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-  set(control_flow_option "-fcf-protection")
-elseif(PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
-  set(control_flow_option "-mbranch-protection=standard")
-else()
-  set(control_flow_option "")
-endif()
 set(stack_protected OFF)
 set(compiled_protected OFF)
 set(fortified OFF)
