@@ -36,6 +36,10 @@ mount -t tmpfs -o mode=0755 static-root "$scratch"
 cd "$scratch"
 mkdir root logs
 cp "$ghostdpy" root/ghostdpy
+# The client too is reached from here: the private /tmp mounted below hides
+# the build tree when the checkout lies under /tmp.
+cp "$xprobe" xprobe
+xprobe=./xprobe
 mkdir -m 1777 root/tmp
 # The root's /tmp is this namespace's /tmp, so that an ordinary client finds
 # the display's socket file at its usual path.
