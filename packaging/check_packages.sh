@@ -107,7 +107,8 @@ run_lintian() {
     echo "skipped lintian: it is not installed, and installing it needs root"
     return 0
   fi
-  lintian -I --pedantic --fail-on none "$@" >"$work/lintian.out" 2>&1 || fail "lintian: $(cat "$work/lintian.out")"
+  # Its own temporary files go with the work folder (it leaves some behind).
+  TMPDIR=$work lintian -I --pedantic --fail-on none "$@" >"$work/lintian.out" 2>&1 || fail "lintian: $(cat "$work/lintian.out")"
   grep -v '^running with root privileges' "$work/lintian.out" || true
   if grep -q '^[EW]: ' "$work/lintian.out"; then fail "lintian reports errors or warnings"; fi
 }
