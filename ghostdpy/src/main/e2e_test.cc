@@ -222,6 +222,24 @@ TEST_F(TcpE2E, Listeners) {
     EXPECT_TRUE(input_focus(client.fd, 1)) << shown;
   }
   {
+    // Port 0: the port the system chose is announced, and given as DISPLAY.
+    Server server({"127.0.0.1:0"});
+    ASSERT_TRUE(server.wait_listening()) << server.err();
+    const std::string line = server.out();
+    const std::string prefix = "Server listening on 127.0.0.1:";
+    ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+    const int port = std::atoi(line.c_str() + prefix.size());
+    EXPECT_GT(port, 0) << line;
+    EXPECT_EQ(line, prefix + std::to_string(port) + "\n");
+    Fd client(connect_tcp(AF_INET, "127.0.0.1", port));
+    ASSERT_GE(client.fd, 0) << line;
+    EXPECT_EQ(handshake(client.fd), 9556u);
+    const Result r = run({"[::1]:0", "sh", "-c", kPrintDisplay});
+    const auto shown = r.out.substr(0, r.out.find('\n')).substr(std::strlen("Server listening on "));
+    EXPECT_NE(shown, "[::1]:0");
+    EXPECT_EQ(r.out, "Server listening on " + shown + "\n<" + shown + ">Program successfully executed.\n");
+  }
+  {
     // "+" before a resolved port; DISPLAY is the bind address text itself.
     const int port = free_port();
     const Result r = run({"localhost:+" + std::to_string(port), "sh", "-c", kPrintDisplay});

@@ -51,8 +51,8 @@ int run_launcher(const std::vector<std::string>& args) {
   if (const auto* tcp = std::get_if<TcpAddress>(&line.target)) {
     *listener = open_tcp_listener(tcp->bind_address);
     if (!listener->valid()) ussage("Could not bind address '" + tcp->bind_address + "'");
-    x11::console_out("Server listening on " + tcp->bind_address + "\n");
-    display_name = tcp->bind_address;
+    display_name = tcp_listening_address(tcp->bind_address, listener->get());
+    x11::console_out("Server listening on " + display_name + "\n");
   } else {
     if (const std::string refused = prepare_socket_directory(kSocketDirectory); !refused.empty())
       return error_return(refused);

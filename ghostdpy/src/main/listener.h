@@ -49,4 +49,8 @@ std::vector<SocketAddress> tcp_candidates(const std::string& bind_address);
 /// an empty UniqueFd when none does.
 x11::UniqueFd open_tcp_listener(const std::string& bind_address);
 
+/// bind_address as announced: when its port is 0, that port replaced by the
+/// one the system chose for the listener, so that scripts can read it.
+std::string tcp_listening_address(const std::string& bind_address, int listener);
+
 }  // namespace launcher
