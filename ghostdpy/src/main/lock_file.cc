@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
 #include "console.h"
@@ -51,9 +50,8 @@ std::optional<std::string> read_lock_text(int fd) {
 }  // namespace
 
 std::string lock_file_text(pid_t pid) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
-  return text;
+  const std::string digits = std::to_string(pid);
+  return std::string(digits.size() < 10 ? 10 - digits.size() : 0, ' ') + digits + "\n";
 }
 
 std::optional<pid_t> parse_lock_file_text(std::string_view text) {
