@@ -10,9 +10,10 @@
 #     installed sysusers.d file, its umask, no privileges) in private mount
 #     and network namespaces with a private /tmp: a first server serves a
 #     client of another account, is killed with SIGKILL and leaves its socket
-#     and lock; the server alone then takes over the stale lock but refuses
-#     the socket, the start-up steps clear it and the second server serves
-#     again; the clean-up spares another account's socket and a symbolic
+#     and lock; the server alone then refuses the socket and leaves the
+#     stale lock beside it alone, the start-up steps clear the socket and
+#     the second server takes over the lock and serves again; the clean-up
+#     spares another account's socket and a symbolic
 #     link. Every system call of the unit's account is checked against the
 #     unit's system-call filter. Needs root (skipped otherwise).
 set -euo pipefail
@@ -246,10 +247,12 @@ restart_inside() {
   wait_server
   [ "$status" -eq 137 ] || fail "the killed server ended with $status"
 
-  # SIGKILL: the socket and the lock stay. The server alone takes over the
-  # stale lock but refuses the socket, and gives the lock back.
+  # SIGKILL: the socket and the lock stay. The server alone refuses the
+  # socket and leaves the stale lock beside it as it is.
   [ -S "/tmp/.X11-unix/X$display" ] || fail "no socket left behind by the killed server"
   [ -f "/tmp/.X$display-lock" ] || fail "no lock left behind by the killed server"
+  local stale
+  stale=$(cat "/tmp/.X$display-lock")
   parse_command "$(unit_values ExecStart)"
   status=0
   pre=("${tracer[@]}")
@@ -257,7 +260,7 @@ restart_inside() {
   pre=()
   [ "$status" -eq 101 ] && grep -q "file already exists /tmp/.X11-unix/X$display" "$work/refused.out" ||
     fail "the server did not refuse the leftover socket (status $status): $(cat "$work/refused.out")"
-  [ ! -e "/tmp/.X$display-lock" ] || fail "the refused server left a lock: $(cat "/tmp/.X$display-lock")"
+  [ "$(cat "/tmp/.X$display-lock")" = "$stale" ] || fail "the refused server changed the stale lock"
 
   # The restart: the start-up steps clear the socket, the server serves.
   pre=("${tracer[@]}")

@@ -46,13 +46,20 @@ std::optional<ClaimResult> take_lock(DisplayClaim& claim) {
                                             std::to_string(holder.pid) + " (lock file " + path + ")");
       case LockHolder::unusable:
         return ended(ClaimResult::held, display_text(claim) + " is held: lock file " + path + " " + holder.why);
-      case LockHolder::stale:
+      case LockHolder::stale: {
+        // Beside a socket file the display is taken anyway, and the lock may
+        // belong to a live server whose process this PID namespace cannot
+        // see (a container sharing /tmp): leave it alone.
+        struct stat st;
+        if (::lstat(claim.socket_path.c_str(), &st) == 0)
+          return ended(ClaimResult::held, "file already exists " + claim.socket_path);
         // ENOENT: it went or was replaced meanwhile; the next try tells.
         if (const int removed = remove_if_same_file(path, holder.file); removed != 0 && removed != ENOENT)
           return ended(ClaimResult::held, display_text(claim) + " is held: the stale lock file " + path +
                                               " of process " + std::to_string(holder.pid) +
                                               " cannot be removed: " + x11::describe_errno(removed));
         continue;
+      }
     }
   }
   return ended(ClaimResult::held, display_text(claim) + " is held: lock file " + path + " was taken again");

@@ -3,7 +3,7 @@
 // A display n is claimed in this order:
 //   1. its lock file /tmp/.X<n>-lock, made exclusively with our process id
 //      in it; a stale one, whose process has gone, is removed and the lock
-//      made once more;
+//      made once more (unless the socket file is there: taken anyway);
 //   2. its abstract socket @/tmp/.X11-unix/X<n>, which every X server on
 //      Linux holds in its network namespace and X libraries try first,
 //      whatever /tmp their process sees;

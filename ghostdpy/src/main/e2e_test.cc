@@ -123,6 +123,63 @@ TEST_F(DisplayE2E, FixedDisplays) {
   EXPECT_EQ(lock_files(), std::vector<std::string>{});
 }
 
+// A process id that existed a moment ago and exists no more.
+pid_t gone_process() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+TEST_F(DisplayE2E, LockFiles) {
+  const auto write_lock = [](const std::string& text) {
+    std::ofstream("/tmp/.X5-lock") << text;
+  };
+  {
+    // A live process's lock: the display is held, and the lock stays.
+    write_lock(lock_text(::getpid()));
+    const Result fixed = run({":5", "true"});
+    EXPECT_EQ(fixed.exit_code(), 101);
+    EXPECT_EQ(fixed.err, "ghostdpy[main]: fatal: display :5 is held by process " + std::to_string(::getpid()) +
+                             " (lock file /tmp/.X5-lock)\n");
+    EXPECT_EQ(read_file("/tmp/.X5-lock"), lock_text(::getpid()));
+    ::unlink("/tmp/.X5-lock");
+    std::ofstream("/tmp/.X99-lock") << lock_text(::getpid());
+    const Result automatic = run({"sh", "-c", kPrintDisplay});
+    EXPECT_EQ(automatic.out, "Server listening on /tmp/.X11-unix/X98\n<:98>Program successfully executed.\n");
+    ::unlink("/tmp/.X99-lock");
+  }
+  {
+    // A lock without a process id is nobody's to take over.
+    write_lock("");
+    const Result r = run({":5", "true"});
+    EXPECT_EQ(r.exit_code(), 101);
+    EXPECT_EQ(r.err, "ghostdpy[main]: fatal: display :5 is held: lock file /tmp/.X5-lock holds no process id\n");
+  }
+  {
+    // A stale lock is taken over: the server's own process id replaces it
+    // for the run, and the lock is gone at the end.
+    write_lock(lock_text(gone_process()));
+    const Result r = run({":5", "sh", "-c", "cat /tmp/.X5-lock; echo \"$PPID\""});
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    const auto line = r.out.find('\n') + 1;
+    const std::string ppid = r.out.substr(line + 11, r.out.find('\n', line + 11) - line - 11);
+    EXPECT_EQ(r.out.substr(line, 11), lock_text(std::atoi(ppid.c_str()))) << r.out;
+    EXPECT_FALSE(exists("/tmp/.X5-lock"));
+  }
+  {
+    // Beside a leftover socket file a stale lock is left alone: the display
+    // is taken anyway.
+    const std::string stale = lock_text(gone_process());
+    write_lock(stale);
+    touch("/tmp/.X11-unix/X5");  // the runs above made the directory
+    const Result r = run({":5", "true"});
+    EXPECT_EQ(r.exit_code(), 101);
+    EXPECT_EQ(r.err, "ghostdpy[main]: fatal: file already exists /tmp/.X11-unix/X5\n");
+    EXPECT_EQ(read_file("/tmp/.X5-lock"), stale);
+  }
+}
+
 TEST_F(DisplayE2E, SocketDirectory) {
   for (const mode_t mask : {0022, 0077}) {
     // Missing: made with mode 1777 whatever the umask, as X servers make it;
