@@ -312,7 +312,7 @@ def settle(pid, baseline, limit=10.0):
 
 def free_display():
     for n in range(71, 80):
-        if not os.path.exists("/tmp/.X11-unix/X%d" % n):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
             return n
     sys.exit("soak: displays 71-79 are all taken")
 

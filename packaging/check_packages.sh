@@ -27,14 +27,16 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 # Runs a command in a mount namespace of its own whose /tmp is a fresh tmpfs,
-# so the machine's /tmp/.X11-unix is neither seen nor touched. Arguments that
+# so the machine's /tmp/.X11-unix and lock files are neither seen nor
+# touched, and in a network namespace of its own, where the abstract socket
+# names of X displays are this command's alone. Arguments that
 # are paths under /tmp stay reachable: the top directory of each under /tmp is
 # bound back from the machine's /tmp, held open on descriptor 3. Without root,
 # in a user namespace in which this account is root.
 in_private_tmp() {
   local userns=()
   [ "$(id -u)" -eq 0 ] || userns=(--map-root-user)
-  unshare "${userns[@]}" --mount -- sh -c '
+  unshare "${userns[@]}" --mount --net -- sh -c '
     set -e
     mount --make-rprivate /
     exec 3</tmp

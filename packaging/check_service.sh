@@ -7,13 +7,15 @@
 #   check_service.sh restart BUILD_DIR XPROBE
 #     the unit's start-up steps, its ExecStartPre= and ExecStart= lines as
 #     installed, run as the unit would run them (its account made from the
-#     installed sysusers.d file, its umask, no privileges) in a private mount
-#     namespace with a private /tmp: a first server serves a client of another
-#     account, is killed with SIGKILL and leaves its socket; the server alone
-#     then refuses that socket, the start-up steps clear it and the second
-#     server serves again; the clean-up spares another account's socket and a
-#     symbolic link. Every system call of the unit's account is checked
-#     against the unit's system-call filter. Needs root (skipped otherwise).
+#     installed sysusers.d file, its umask, no privileges) in private mount
+#     and network namespaces with a private /tmp: a first server serves a
+#     client of another account, is killed with SIGKILL and leaves its socket
+#     and lock; the server alone then refuses the socket and leaves the
+#     stale lock beside it alone, the start-up steps clear the socket and
+#     the second server takes over the lock and serves again; the clean-up
+#     spares another account's socket and a symbolic
+#     link. Every system call of the unit's account is checked against the
+#     unit's system-call filter. Needs root (skipped otherwise).
 set -euo pipefail
 mode=$1
 build=$(cd "$2" && pwd)
@@ -157,11 +159,13 @@ client_as_other_account() {
 }
 
 check_socket_and_directory() {
-  local socket=/tmp/.X11-unix/X$display
+  local socket=/tmp/.X11-unix/X$display lock=/tmp/.X$display-lock
   [ "$(stat -c '%a %U %G' /tmp/.X11-unix)" = "1777 root root" ] ||
     fail "/tmp/.X11-unix is $(stat -c '%a %U %G' /tmp/.X11-unix), not 1777 root root"
   [ -S "$socket" ] || fail "no socket at $socket"
   [ "$(stat -c '%a %U' "$socket")" = "777 $user" ] || fail "$socket is $(stat -c '%a %U' "$socket")"
+  [ "$(stat -c '%a %U' "$lock")" = "444 $user" ] || fail "$lock is $(stat -c '%a %U' "$lock" 2>&1)"
+  [ "$(cat "$lock")" = "$(printf '%10d' "$target")" ] || fail "$lock holds '$(cat "$lock")', not $target"
 }
 
 # Every system call the unit's account made (traced into $1) must pass the
@@ -217,15 +221,16 @@ restart_inside() {
   mount --bind "$work/sysroot/etc/group" /etc/group
   user=$(unit_values User) group=$(unit_values Group) umask=$(unit_values UMask)
   getent passwd "$user" >/dev/null || fail "the unit's account $user is not made by its sysusers.d file"
-  [ -n "$group" ] && [ -n "$umask" ] || fail "the unit sets no Group= or UMask="
+  [ -n "$group" ] || fail "the unit sets no Group="
+  [ -n "$umask" ] || umask=0022 # systemd's default for services
   local kill_signal
   kill_signal=$(unit_values KillSignal)
 
   server='' target='' pre=()
   trap 'kill -KILL $target $server 2>/dev/null || true' EXIT
 
-  # A directory as the server would make it itself (world-writable, not
-  # sticky, the account's own) is put right by the start-up steps.
+  # A directory of the account's, world-writable and not sticky (one the
+  # server itself refuses), is put right by the start-up steps.
   setpriv --reuid="$user" --regid="$group" --init-groups mkdir -m 0777 /tmp/.X11-unix
 
   # First start and the restart, every step of the unit's account traced.
@@ -242,13 +247,20 @@ restart_inside() {
   wait_server
   [ "$status" -eq 137 ] || fail "the killed server ended with $status"
 
-  # SIGKILL: the socket stays, and the server alone refuses it.
+  # SIGKILL: the socket and the lock stay. The server alone refuses the
+  # socket and leaves the stale lock beside it as it is.
   [ -S "/tmp/.X11-unix/X$display" ] || fail "no socket left behind by the killed server"
+  [ -f "/tmp/.X$display-lock" ] || fail "no lock left behind by the killed server"
+  local stale
+  stale=$(cat "/tmp/.X$display-lock")
   parse_command "$(unit_values ExecStart)"
   status=0
+  pre=("${tracer[@]}")
   (exec_as_unit) >"$work/refused.out" 2>&1 || status=$?
+  pre=()
   [ "$status" -eq 101 ] && grep -q "file already exists /tmp/.X11-unix/X$display" "$work/refused.out" ||
     fail "the server did not refuse the leftover socket (status $status): $(cat "$work/refused.out")"
+  [ "$(cat "/tmp/.X$display-lock")" = "$stale" ] || fail "the refused server changed the stale lock"
 
   # The restart: the start-up steps clear the socket, the server serves.
   pre=("${tracer[@]}")
@@ -262,6 +274,7 @@ restart_inside() {
   wait_server
   [ "$status" -eq 0 ] || fail "the server stopped with $kill_signal ended with $status"
   [ ! -e "/tmp/.X11-unix/X$display" ] || fail "the socket stayed after $kill_signal"
+  [ ! -e "/tmp/.X$display-lock" ] || fail "the lock stayed after $kill_signal"
   check_syscall_filter "$trace"
 
   # The clean-up spares another account's socket.
@@ -274,7 +287,7 @@ restart_inside() {
   [ -S "/tmp/.X11-unix/X$display" ] || fail "no socket left behind by nobody's server"
   start_pre
   [ -S "/tmp/.X11-unix/X$display" ] || fail "the start-up steps removed another account's socket"
-  rm "/tmp/.X11-unix/X$display"
+  rm "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
 
   # It spares a symbolic link of its own account too, and what it points to.
   setpriv --reuid="$user" --regid="$group" --init-groups \
@@ -300,7 +313,9 @@ restart() {
   install_tree /var/tmp
   trap 'rm -rf "$work"' EXIT
   install -m 0755 "$xprobe" "$work/xprobe"
-  unshare --mount --propagation private -- "$0" restart-inside "$build" "$work" "$unit"
+  # A network namespace of its own too: the servers' abstract socket names
+  # are seen by nobody else, and theirs by none of these servers.
+  unshare --mount --net --propagation private -- "$0" restart-inside "$build" "$work" "$unit"
 }
 
 case $mode in

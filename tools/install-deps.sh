@@ -5,7 +5,9 @@
 #   build    the compilers, libraries and tools behind the README's two commands
 #   ci       what .ci/run adds: clang for the fuzzers, the package linter,
 #            python3 for the hostile-client storm, ip for the static build's
-#            test in a network namespace of its own
+#            test in a network namespace of its own, Xvfb, xvfb-run and xauth
+#            for the tests that run ghostdpy beside a real X server (skipped,
+#            saying so, where they are missing)
 #   aarch64  the arm64 cross build and its emulator (no foreign dpkg architecture;
 #            the arm64 packages come into a sysroot, tools/aarch64-sysroot.sh)
 #   bench    the peers the benchmarks compare against
@@ -29,7 +31,8 @@ packages_build=(
   dpkg-dev file gzip groff-base man-db
   systemd strace procps
 )
-packages_ci=(clang libclang-rt-14-dev lintian iproute2 python3)
+# xvfb only recommends xauth, which xvfb-run needs.
+packages_ci=(clang libclang-rt-14-dev lintian iproute2 python3 xvfb xauth)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
 

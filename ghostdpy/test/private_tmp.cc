@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <net/if.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,12 +48,12 @@ std::string user_namespace_refused(int error) {
   return why;
 }
 
-// This account becomes root of a new user namespace, with a new mount
-// namespace owned by it.
+// This account becomes root of a new user namespace, with new mount and
+// network namespaces owned by it.
 std::string enter_user_namespace() {
   const uid_t uid = ::geteuid();
   const gid_t gid = ::getegid();
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return user_namespace_refused(errno);
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0) return user_namespace_refused(errno);
   // Without "deny" an unprivileged process may not write its gid_map.
   if (!write_text("/proc/self/setgroups", "deny")) return failed("writing /proc/self/setgroups");
   if (!write_text("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")) return failed("writing uid_map");
@@ -94,6 +97,18 @@ std::string bind_back(int machine_tmp, const std::string& top) {
   return "";
 }
 
+// A new network namespace has only a loopback interface, and it is down.
+std::string bring_up_loopback() {
+  const UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return failed("socket for the loopback interface");
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", sizeof request.ifr_name - 1);
+  if (::ioctl(fd.get(), SIOCGIFFLAGS, &request) != 0) return failed("reading the flags of lo");
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+  if (::ioctl(fd.get(), SIOCSIFFLAGS, &request) != 0) return failed("bringing lo up");
+  return "";
+}
+
 }  // namespace
 
 std::string enter(const std::vector<std::string>& keep) {
@@ -102,11 +117,12 @@ std::string enter(const std::vector<std::string>& keep) {
   if (::getcwd(cwd, sizeof cwd) != nullptr) paths.emplace_back(cwd);
   const std::set<std::string> tops = tops_under_tmp(paths);
 
-  // Root without the right to a mount namespace (some containers) may still
+  // Root without the right to these namespaces (some containers) may still
   // be granted a user namespace.
-  if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0) {
+  if (::geteuid() != 0 || ::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
     if (std::string refused = enter_user_namespace(); !refused.empty()) return refused;
   }
+  if (std::string failure = bring_up_loopback(); !failure.empty()) return failure;
   // Nothing mounted here may propagate back to the machine.
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failed("making / private");
   const UniqueFd machine_tmp(::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC));

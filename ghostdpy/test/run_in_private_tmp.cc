@@ -1,4 +1,5 @@
-// Runs a command in a private /tmp (see private_tmp.h), for test scripts:
+// Runs a command in a private /tmp and network (see private_tmp.h), for
+// test scripts:
 //
 //   run_in_private_tmp COMMAND [ARG...]
 //
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
     else if (equals != std::string::npos && arg.compare(equals + 1, 1, "/") == 0) keep.push_back(arg.substr(equals + 1));
   }
   if (const std::string failure = private_tmp::enter(keep); !failure.empty()) {
-    std::fprintf(stderr, "skipped: no private /tmp: %s\n", failure.c_str());
+    std::fprintf(stderr, "skipped: no private /tmp and network: %s\n", failure.c_str());
     return 77;
   }
   ::execvp(argv[1], argv + 1);

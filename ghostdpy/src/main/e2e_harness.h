@@ -2,7 +2,7 @@
 // process group of its own, with standard output and standard error in
 // files, kills and reaps it (group and all) whatever the test's outcome, and
 // plays the X11 client side over Unix and TCP sockets. The test process runs
-// in a private /tmp (private_tmp.h), entered by main().
+// in a private /tmp and network (private_tmp.h), entered by main().
 #pragma once
 
 #include <arpa/inet.h>
@@ -20,9 +20,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -77,6 +80,7 @@ struct Result {
 };
 
 struct Options {
+  std::string program = kGhostdpy;  // another server (Xvfb) runs under the same harness
   std::string argv0 = kGhostdpy;
   std::vector<std::string> env;  // extra "K=V" entries, replacing inherited ones
   std::string cwd;
@@ -106,7 +110,7 @@ class Server {
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<std::string> argv = options.wrapper;
-    argv.push_back(options.wrapper.empty() ? options.argv0 : std::string(kGhostdpy));
+    argv.push_back(options.wrapper.empty() ? options.argv0 : options.program);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -122,13 +126,13 @@ class Server {
     argp.push_back(nullptr);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const std::string program = options.wrapper.empty() ? kGhostdpy : options.wrapper[0];
+    const std::string program = options.wrapper.empty() ? options.program : options.wrapper[0];
     const int err = ::posix_spawn(&pid_, program.c_str(), &actions, &attr, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (err != 0) {
       pid_ = -1;
-      ADD_FAILURE() << "cannot start " << kGhostdpy << ": " << std::strerror(err);
+      ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(err);
     }
   }
   Server(const Server&) = delete;
@@ -146,31 +150,39 @@ class Server {
   std::string out() const { return read_file(out_path_); }
   std::string err() const { return read_file(err_path_); }
 
-  // Waits until the announcement line is out (true) or the server has ended.
-  bool wait_listening() {
+  pid_t pid() const { return pid_; }
+
+  // Waits until ready() holds (true) or the process has ended (false).
+  template <typename Ready>
+  bool wait_for(Ready ready) {
     for (int i = 0; i < 6000; ++i) {
-      const std::string text = out();
-      const auto at = text.find("Server listening on ");
-      if (at != std::string::npos && text.find('\n', at) != std::string::npos) return true;
+      if (ready()) return true;
       if (poll_exit()) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
   }
 
+  // Waits until the announcement line is out (true) or the server has ended.
+  bool wait_listening() {
+    return wait_for([this] {
+      const std::string text = out();
+      const auto at = text.find("Server listening on ");
+      return at != std::string::npos && text.find('\n', at) != std::string::npos;
+    });
+  }
+
   // Waits until the "ctrl-c" thread exists: the SIGINT handler is installed
   // just before it starts, and only after the announcement line.
   bool wait_interruptible() {
     if (!wait_listening()) return false;
-    for (int i = 0; i < 6000; ++i) {
+    return wait_for([this] {
       std::error_code ec;
       for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
         if (read_file(task.path().string() + "/comm") == "ctrl-c\n") return true;
       }
-      if (poll_exit()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+      return false;
+    });
   }
 
   void signal(int s) { ASSERT_EQ(::kill(pid_, s), 0); }
@@ -226,6 +238,44 @@ inline Result run(const std::vector<std::string>& args, const Options& options =
   return server.finish();
 }
 
+// The names of the lock files in /tmp (".X5-lock", ...), sorted.
+inline std::vector<std::string> lock_files() {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/tmp", ignored)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".X", 0) == 0 && name.find("-lock") != std::string::npos) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every test starts from a missing /tmp/.X11-unix and no lock files. The
+// private /tmp lives as long as the test process; when several tests share
+// it (a run without ctest), each also leaves them that way.
+class E2E : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!isolation_failure.empty()) GTEST_SKIP() << "needs a private /tmp and network: " << isolation_failure;
+    clear_displays();
+  }
+  void TearDown() override {
+    if (isolation_failure.empty()) clear_displays();
+  }
+  static void clear_displays() {
+    std::error_code ignored;
+    std::filesystem::remove_all("/tmp/.X11-unix", ignored);
+    for (const std::string& name : lock_files()) std::filesystem::remove("/tmp/" + name, ignored);
+  }
+};
+
+// "%10d\n": a lock file's text, as X servers write it.
+inline std::string lock_text(pid_t pid) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+  return text;
+}
+
 // ---- X11 client side -------------------------------------------------------
 
 inline int connect_unix(const std::string& path) {
@@ -234,6 +284,21 @@ inline int connect_unix(const std::string& path) {
   addr.sun_family = AF_UNIX;
   std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Connects to an abstract socket name (a zero byte, then the name), as X
+// libraries try first.
+inline int connect_abstract(const std::string& name) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path + 1, name.data(), std::min(name.size(), sizeof addr.sun_path - 1));
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0) {
     ::close(fd);
     return -1;
   }

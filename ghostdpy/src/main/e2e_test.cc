@@ -7,28 +7,13 @@
 // namespace; where the kernel refuses one, the tests are skipped and say why.
 #include <dirent.h>
 
+#include <functional>
+
 #include "e2e_harness.h"
 
 namespace e2e {
 namespace {
 // ---- fixtures --------------------------------------------------------------
-
-class E2E : public testing::Test {
- protected:
-  void SetUp() override {
-    if (!isolation_failure.empty()) GTEST_SKIP() << "needs a private /tmp: " << isolation_failure;
-    clear_display_directory();
-  }
-  // The private /tmp lives as long as this process; when several tests share
-  // it (a run without ctest), each starts from a missing /tmp/.X11-unix.
-  void TearDown() override {
-    if (isolation_failure.empty()) clear_display_directory();
-  }
-  static void clear_display_directory() {
-    std::error_code ignored;
-    std::filesystem::remove_all("/tmp/.X11-unix", ignored);
-  }
-};
 
 using CommandLineE2E = E2E;
 using DisplayE2E = E2E;
@@ -97,15 +82,14 @@ TEST_F(DisplayE2E, AutomaticChoice) {
   {
     touch("/tmp/.X11-unix/X99");
     touch("/tmp/.X11-unix/X98");
-    ASSERT_EQ(::symlink("/tmp/nowhere", "/tmp/.X11-unix/X97"), 0);  // dangling: counts as free
-    // ... but is then found by the later check, as something exists there.
-    const Result dangling = run({"true"});
-    EXPECT_EQ(dangling.exit_code(), 1) << dangling.err;
-    EXPECT_EQ(dangling.err, "Error: Address already in use (errno 98)\n");
-    ::unlink("/tmp/.X11-unix/X97");
+    // Anything at the path is someone else's, a dangling link too.
+    ASSERT_EQ(::symlink("/tmp/nowhere", "/tmp/.X11-unix/X97"), 0);
     const Result r = run({"sh", "-c", kPrintDisplay});
-    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X97\n<:97>Program successfully executed.\n");
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X96\n<:96>Program successfully executed.\n");
     EXPECT_TRUE(exists("/tmp/.X11-unix/X99"));  // other files are left alone
+    EXPECT_TRUE(exists("/tmp/.X11-unix/X97"));
+    EXPECT_FALSE(exists("/tmp/nowhere"));
   }
   {
     for (int n = 1; n <= 99; ++n) touch("/tmp/.X11-unix/X" + std::to_string(n));
@@ -113,6 +97,7 @@ TEST_F(DisplayE2E, AutomaticChoice) {
     EXPECT_EQ(r.exit_code(), 101);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "ghostdpy[main]: fatal: no display in range (1..99) not available: ()\n");
+    EXPECT_EQ(lock_files(), std::vector<std::string>{});  // each lock taken was given back
   }
 }
 
@@ -135,29 +120,80 @@ TEST_F(DisplayE2E, FixedDisplays) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "ghostdpy[main]: fatal: file already exists /tmp/.X11-unix/X5\n");
   EXPECT_TRUE(exists("/tmp/.X11-unix/X5"));  // never removed or reused
+  EXPECT_EQ(lock_files(), std::vector<std::string>{});
+}
+
+// A process id that existed a moment ago and exists no more.
+pid_t gone_process() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+TEST_F(DisplayE2E, LockFiles) {
+  const auto write_lock = [](const std::string& text) {
+    std::ofstream("/tmp/.X5-lock") << text;
+  };
+  {
+    // A live process's lock: the display is held, and the lock stays.
+    write_lock(lock_text(::getpid()));
+    const Result fixed = run({":5", "true"});
+    EXPECT_EQ(fixed.exit_code(), 101);
+    EXPECT_EQ(fixed.err, "ghostdpy[main]: fatal: display :5 is held by process " + std::to_string(::getpid()) +
+                             " (lock file /tmp/.X5-lock)\n");
+    EXPECT_EQ(read_file("/tmp/.X5-lock"), lock_text(::getpid()));
+    ::unlink("/tmp/.X5-lock");
+    std::ofstream("/tmp/.X99-lock") << lock_text(::getpid());
+    const Result automatic = run({"sh", "-c", kPrintDisplay});
+    EXPECT_EQ(automatic.out, "Server listening on /tmp/.X11-unix/X98\n<:98>Program successfully executed.\n");
+    ::unlink("/tmp/.X99-lock");
+  }
+  {
+    // A lock without a process id is nobody's to take over.
+    write_lock("");
+    const Result r = run({":5", "true"});
+    EXPECT_EQ(r.exit_code(), 101);
+    EXPECT_EQ(r.err, "ghostdpy[main]: fatal: display :5 is held: lock file /tmp/.X5-lock holds no process id\n");
+  }
+  {
+    // A stale lock is taken over: the server's own process id replaces it
+    // for the run, and the lock is gone at the end.
+    write_lock(lock_text(gone_process()));
+    const Result r = run({":5", "sh", "-c", "cat /tmp/.X5-lock; echo \"$PPID\""});
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    const auto line = r.out.find('\n') + 1;
+    const std::string ppid = r.out.substr(line + 11, r.out.find('\n', line + 11) - line - 11);
+    EXPECT_EQ(r.out.substr(line, 11), lock_text(std::atoi(ppid.c_str()))) << r.out;
+    EXPECT_FALSE(exists("/tmp/.X5-lock"));
+  }
+  {
+    // Beside a leftover socket file a stale lock is left alone: the display
+    // is taken anyway.
+    const std::string stale = lock_text(gone_process());
+    write_lock(stale);
+    touch("/tmp/.X11-unix/X5");  // the runs above made the directory
+    const Result r = run({":5", "true"});
+    EXPECT_EQ(r.exit_code(), 101);
+    EXPECT_EQ(r.err, "ghostdpy[main]: fatal: file already exists /tmp/.X11-unix/X5\n");
+    EXPECT_EQ(read_file("/tmp/.X5-lock"), stale);
+  }
 }
 
 TEST_F(DisplayE2E, SocketDirectory) {
-  {
-    // Missing: made with 0777 less the umask.
-    const mode_t old = ::umask(027);
-    const Result r = run({":3", "true"});
+  for (const mode_t mask : {0022, 0077}) {
+    // Missing: made with mode 1777 whatever the umask, as X servers make it;
+    // the socket 0777 and the lock 0444 too.
+    const mode_t old = ::umask(mask);
+    const Result r = run({":3", "stat", "-c", "%a", "/tmp/.X11-unix", "/tmp/.X11-unix/X3", "/tmp/.X3-lock"});
     ::umask(old);
     EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X3\n1777\n777\n444\nProgram successfully executed.\n");
     struct stat st;
-    ASSERT_EQ(::stat("/tmp/.X11-unix", &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    ASSERT_EQ(::lstat("/tmp/.X11-unix", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 01777u);
+    clear_displays();
   }
-  ASSERT_EQ(::rmdir("/tmp/.X11-unix"), 0);
-  {
-    touch("/tmp/.X11-unix");  // a regular file is used as it is, and the bind fails
-    const Result r = run({":3", "true"});
-    EXPECT_EQ(r.exit_code(), 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Error: Not a directory (errno 20)\n");
-  }
-  ASSERT_EQ(::unlink("/tmp/.X11-unix"), 0);
   {
     // A directory the server may not write in: the bind fails with EACCES.
     ASSERT_EQ(::mkdir("/tmp/.X11-unix", 0555), 0);
@@ -170,7 +206,50 @@ TEST_F(DisplayE2E, SocketDirectory) {
     EXPECT_EQ(r.exit_code(), 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Error: Permission denied (errno 13)\n");
+    EXPECT_EQ(lock_files(), std::vector<std::string>{});  // the lock it had made is gone
+    ASSERT_EQ(::rmdir("/tmp/.X11-unix"), 0);
   }
+
+  // Unsafe directories are refused before anything is made or bound, and a
+  // symbolic link is never followed.
+  ASSERT_EQ(::mkdir("/tmp/elsewhere", 0777), 0);
+  const bool other_account = ::chown("/tmp/elsewhere", 65534, 65534) == 0;
+  const struct {
+    std::function<void()> make;
+    const char* why;
+  } cases[] = {
+      {[] { ASSERT_EQ(::symlink("/tmp/elsewhere", "/tmp/.X11-unix"), 0); }, "is a symbolic link"},
+      {[] { touch("/tmp/.X11-unix"); }, "is not a directory"},
+      {[] {
+         ASSERT_EQ(::mkdir("/tmp/.X11-unix", 0700), 0);
+         ASSERT_EQ(::chmod("/tmp/.X11-unix", 0777), 0);
+       },
+       "is writable by others without the sticky bit (mode 0777)"},
+      {[] {
+         ASSERT_EQ(::mkdir("/tmp/.X11-unix", 0700), 0);
+         ASSERT_EQ(::chown("/tmp/.X11-unix", 65534, 65534), 0);
+         ASSERT_EQ(::chmod("/tmp/.X11-unix", 01777), 0);
+       },
+       "is owned by another account (uid 65534)"},
+  };
+  for (const auto& c : cases) {
+    if (std::string(c.why).find("uid 65534") != std::string::npos && !other_account) {
+      std::cout << "[   NOTE   ] no other account in this user namespace: a directory of another's is not tried\n";
+      continue;
+    }
+    c.make();
+    for (const std::vector<std::string>& args : {std::vector<std::string>{":3", "true"}, {"true"}}) {
+      const Result r = run(args);
+      EXPECT_EQ(r.exit_code(), 1) << c.why;
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, std::string("Error: refusing the socket directory /tmp/.X11-unix: it ") + c.why + "\n");
+    }
+    EXPECT_EQ(lock_files(), std::vector<std::string>{}) << c.why;
+    EXPECT_TRUE(std::filesystem::is_empty("/tmp/elsewhere")) << c.why;
+    std::error_code ignored;
+    std::filesystem::remove("/tmp/.X11-unix", ignored);
+  }
+  ASSERT_EQ(::rmdir("/tmp/elsewhere"), 0);
 }
 
 // ---- TCP listeners ---------------------------------------------------------
@@ -198,6 +277,24 @@ TEST_F(TcpE2E, Listeners) {
     ASSERT_GE(client.fd, 0) << shown;
     EXPECT_EQ(handshake(client.fd), 9556u) << shown;
     EXPECT_TRUE(input_focus(client.fd, 1)) << shown;
+  }
+  {
+    // Port 0: the port the system chose is announced, and given as DISPLAY.
+    Server server({"127.0.0.1:0"});
+    ASSERT_TRUE(server.wait_listening()) << server.err();
+    const std::string line = server.out();
+    const std::string prefix = "Server listening on 127.0.0.1:";
+    ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+    const int port = std::atoi(line.c_str() + prefix.size());
+    EXPECT_GT(port, 0) << line;
+    EXPECT_EQ(line, prefix + std::to_string(port) + "\n");
+    Fd client(connect_tcp(AF_INET, "127.0.0.1", port));
+    ASSERT_GE(client.fd, 0) << line;
+    EXPECT_EQ(handshake(client.fd), 9556u);
+    const Result r = run({"[::1]:0", "sh", "-c", kPrintDisplay});
+    const auto shown = r.out.substr(0, r.out.find('\n')).substr(std::strlen("Server listening on "));
+    EXPECT_NE(shown, "[::1]:0");
+    EXPECT_EQ(r.out, "Server listening on " + shown + "\n<" + shown + ">Program successfully executed.\n");
   }
   {
     // "+" before a resolved port; DISPLAY is the bind address text itself.
@@ -311,6 +408,7 @@ TEST_F(ProgramE2E, ProgramThatCannotStart) {
     EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X5\n");
     EXPECT_EQ(r.err, std::string("Failed to execute process '") + c.shown + "'\n" + usage_report("ghostdpy"));
     EXPECT_FALSE(exists("/tmp/.X11-unix/X5")) << c.shown;  // the failure hook removed it
+    EXPECT_FALSE(exists("/tmp/.X5-lock")) << c.shown;        // and the lock
   }
   // TCP mode: same report, nothing to remove.
   const int port = free_port();
@@ -333,16 +431,18 @@ TEST_F(ProgramE2E, NoDescriptorInherited) {
 
 TEST_F(SignalE2E, Interrupts) {
   {
-    // SIGINT in Unix mode: file removed, nothing printed, status 0.
+    // SIGINT in Unix mode: file and lock removed, nothing printed, status 0.
     Server server({":11"});
     ASSERT_TRUE(server.wait_interruptible()) << server.err();
     EXPECT_TRUE(exists("/tmp/.X11-unix/X11"));
+    EXPECT_EQ(read_file("/tmp/.X11-lock"), lock_text(server.pid()));
     server.signal(SIGINT);
     const Result r = server.finish();
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X11\n");
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(exists("/tmp/.X11-unix/X11"));
+    EXPECT_FALSE(exists("/tmp/.X11-lock"));
   }
   {
     // Twice in a row, while a program runs: still one clean end with 0.
@@ -356,14 +456,28 @@ TEST_F(SignalE2E, Interrupts) {
     EXPECT_FALSE(exists("/tmp/.X11-unix/X11"));
   }
   {
-    // A socket file that someone else already removed: still a quiet end with 0.
+    // A socket file and a lock that someone else removed and replaced with
+    // their own: still a quiet end with 0, and theirs stay.
     Server server({":11"});
     ASSERT_TRUE(server.wait_interruptible()) << server.err();
     ASSERT_EQ(::unlink("/tmp/.X11-unix/X11"), 0);
+    const int theirs = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, "/tmp/.X11-unix/X11");
+    ASSERT_EQ(::bind(theirs, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::rename("/tmp/.X11-lock", "/tmp/ours-lock"), 0);  // keeps its inode number taken
+    touch("/tmp/.X11-lock");
     server.signal(SIGINT);
     const Result r = server.finish();
+    ::close(theirs);
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(exists("/tmp/.X11-unix/X11"));
+    EXPECT_TRUE(exists("/tmp/.X11-lock"));
+    ::unlink("/tmp/.X11-unix/X11");
+    ::unlink("/tmp/.X11-lock");
+    ::unlink("/tmp/ours-lock");
   }
   {
     // The same at the end of a program run: the program removed it itself.
@@ -381,6 +495,7 @@ TEST_F(SignalE2E, Interrupts) {
     EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM);
     EXPECT_TRUE(exists("/tmp/.X11-unix/X12"));
     ::unlink("/tmp/.X11-unix/X12");
+    ::unlink("/tmp/.X12-lock");
   }
   {
     // TCP mode: SIGINT is not caught at all.

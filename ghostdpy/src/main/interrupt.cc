@@ -9,7 +9,7 @@
 
 #include "console.h"
 #include "fatal.h"
-#include "socket_file.h"
+#include "display_claim.h"
 #include "threads.h"
 
 namespace launcher {
@@ -23,18 +23,18 @@ void on_sigint(int) {
   errno = saved;
 }
 
-void interrupt_thread(const std::string& socket_path) {
+void interrupt_thread(DisplayClaim& claim) {
   // Only a label for ps and debuggers; the thread works the same without it.
   (void)::pthread_setname_np(::pthread_self(), "ctrl-c");
   while (::sem_wait(&interrupt_semaphore) != 0) {
   }
-  remove_socket_file(socket_path);
+  release_display_claim(claim);
   std::exit(0);
 }
 
 }  // namespace
 
-void install_interrupt_handling(std::string socket_path) {
+void install_interrupt_handling(std::shared_ptr<DisplayClaim> claim) {
   if (::sem_init(&interrupt_semaphore, 0, 0) != 0)
     fail("failed to initialise the interrupt semaphore: " + x11::describe_errno(errno));
   struct sigaction action{};
@@ -44,8 +44,8 @@ void install_interrupt_handling(std::string socket_path) {
   if (::sigaction(SIGINT, &action, nullptr) != 0)
     fail("failed to install the SIGINT handler: " + x11::describe_errno(errno));
   const int err = spawn_thread(
-      [path = std::move(socket_path)] {
-        run_guarded("ctrl-c", [&] { interrupt_thread(path); });
+      [claim = std::move(claim)] {
+        run_guarded("ctrl-c", [&] { interrupt_thread(*claim); });
       },
       nullptr);
   if (err != 0) fail("failed to spawn thread: " + x11::describe_errno(err));

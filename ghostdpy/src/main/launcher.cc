@@ -11,19 +11,20 @@
 #include "command_line.h"
 #include "console.h"
 #include "display.h"
+#include "display_claim.h"
 #include "fatal.h"
 #include "interrupt.h"
 #include "listener.h"
 #include "program_runner.h"
-#include "socket_file.h"
+#include "socket_directory.h"
 #include "threads.h"
 #include "usage.h"
 
 namespace launcher {
 namespace {
 
-int error_return(int err) {
-  x11::console_err("Error: " + x11::describe_errno(err) + "\n");
+int error_return(const std::string& description) {
+  x11::console_err("Error: " + description + "\n");
   return 1;
 }
 
@@ -46,23 +47,27 @@ int run_launcher(const std::vector<std::string>& args) {
 
   auto listener = std::make_shared<x11::UniqueFd>();
   std::string display_name;
-  std::string socket_path;  // empty in TCP mode
+  std::shared_ptr<DisplayClaim> claim;  // none in TCP mode
   if (const auto* tcp = std::get_if<TcpAddress>(&line.target)) {
     *listener = open_tcp_listener(tcp->bind_address);
     if (!listener->valid()) ussage("Could not bind address '" + tcp->bind_address + "'");
-    x11::console_out("Server listening on " + tcp->bind_address + "\n");
-    display_name = tcp->bind_address;
+    display_name = tcp_listening_address(tcp->bind_address, listener->get());
+    x11::console_out("Server listening on " + display_name + "\n");
   } else {
+    if (const std::string refused = prepare_socket_directory(kSocketDirectory); !refused.empty())
+      return error_return(refused);
     const auto* fixed = std::get_if<FixedDisplay>(&line.target);
-    const std::uint64_t display = fixed ? fixed->number : choose_display(path_exists);
-    socket_path = get_server_path_for_unix_display(display);
-    if (const int err = claim_socket_path(socket_path); err != 0) return error_return(err);
-    if (const int err = open_unix_listener(socket_path, listener.get()); err != 0)
-      return error_return(err);
-    x11::console_out("Server listening on " + socket_path + "\n");
-    display_name = ":" + std::to_string(display);
-    install_interrupt_handling(socket_path);
-    install_failure_hook([socket_path] { remove_socket_file(socket_path); });
+    ClaimResult result = fixed ? claim_display(fixed->number) : choose_display(claim_display);
+    if (result.outcome == ClaimResult::held) fail(result.message);
+    if (result.outcome == ClaimResult::failed) return error_return(result.message);
+    claim = std::move(result.claim);
+    *listener = std::move(result.listener);
+    // From here on every way of ending gives the display back, a fatal
+    // failure too.
+    install_failure_hook([claim] { release_display_claim(*claim); });
+    x11::console_out("Server listening on " + claim->socket_path + "\n");
+    display_name = ":" + std::to_string(claim->display);
+    install_interrupt_handling(claim);
   }
 
   // Outlives this function: the accept thread may still be running when
@@ -86,7 +91,7 @@ int run_launcher(const std::vector<std::string>& args) {
   } else {
     status = run_program(line.run_args, display_name);
   }
-  if (!socket_path.empty()) remove_socket_file(socket_path);
+  if (claim) release_display_claim(*claim);
   return status;
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <cerrno>
@@ -11,18 +12,59 @@
 
 namespace launcher {
 
-int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener) {
+namespace {
+
+// A Unix socket address for a path (its bytes and a terminating zero) or for
+// an abstract name (a zero byte, then the name without a terminating zero).
+int unix_address(const std::string& name, bool abstract, sockaddr_un* addr, socklen_t* length) {
+  *addr = sockaddr_un{};
+  addr->sun_family = AF_UNIX;
+  if (name.size() + 1 > sizeof addr->sun_path) return ENAMETOOLONG;
+  std::memcpy(addr->sun_path + (abstract ? 1 : 0), name.data(), name.size());
+  *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + 1);
+  return 0;
+}
+
+}  // namespace
+
+int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener, FileIdentity* bound) {
+  sockaddr_un addr;
+  socklen_t length;
+  if (const int err = unix_address(socket_path, false, &addr, &length); err != 0) return err;
   x11::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return errno;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof addr.sun_path) return ENAMETOOLONG;
-  std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socket_path.size() + 1);
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) return errno;
-  // The kernel caps the backlog at net.core.somaxconn.
-  if (::listen(fd.get(), INT32_MAX) != 0) return errno;
+  struct stat st;
+  if (::lstat(socket_path.c_str(), &st) != 0) return errno;
+  if (!S_ISSOCK(st.st_mode)) return EEXIST;  // not what bind made: leave it alone
+  const FileIdentity made = identity_of(st);
+  // The socket file's mode comes from the umask; the display is for every
+  // account, as an X server's is. chmod would follow a symbolic link, but in
+  // a socket directory that passed its checks nobody else can put one in
+  // place of our socket.
+  int err = 0;
+  if (::chmod(socket_path.c_str(), 0777) != 0) {
+    err = errno;
+  } else if (::listen(fd.get(), INT32_MAX) != 0) {  // the kernel caps it at net.core.somaxconn
+    err = errno;
+  }
+  if (err != 0) {
+    (void)remove_if_same_file(socket_path, made);  // the error reported is the one above
+    return err;
+  }
   *listener = std::move(fd);
+  *bound = made;
+  return 0;
+}
+
+int bind_abstract_name(const std::string& name, x11::UniqueFd* socket) {
+  sockaddr_un addr;
+  socklen_t length;
+  if (const int err = unix_address(name, true, &addr, &length); err != 0) return err;
+  x11::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return errno;
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) return errno;
+  *socket = std::move(fd);
   return 0;
 }
 
@@ -118,6 +160,20 @@ x11::UniqueFd open_tcp_listener(const std::string& bind_address) {
     return fd;
   }
   return {};
+}
+
+std::string tcp_listening_address(const std::string& bind_address, int listener) {
+  const auto colon = bind_address.rfind(':');
+  if (colon == std::string::npos) return bind_address;
+  const auto port = parse_port(std::string_view(bind_address).substr(colon + 1), true);
+  if (!port || *port != 0) return bind_address;
+  sockaddr_storage bound{};
+  socklen_t length = sizeof bound;
+  if (::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length) != 0) return bind_address;
+  const std::uint16_t chosen = bound.ss_family == AF_INET6
+                                   ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
+                                   : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+  return bind_address.substr(0, colon + 1) + std::to_string(chosen);
 }
 
 }  // namespace launcher

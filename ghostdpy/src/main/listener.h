@@ -11,13 +11,24 @@
 #include <string_view>
 #include <vector>
 
+#include "own_file.h"
 #include "unique_fd.h"
 
 namespace launcher {
 
-/// Socket, bind, listen(SOMAXCONN-capped maximum). Returns 0 and fills
-/// *listener, or returns the errno of the failing step (socket closed).
-int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener);
+/// Socket, bind, mode 0777 on the new socket file whatever the umask (every
+/// account's clients connect), listen (SOMAXCONN-capped maximum). Returns 0
+/// and fills *listener and *bound (the socket file made), or the errno of
+/// the failing step: the socket is closed and a socket file it made removed.
+/// REQUIRES: the socket's directory has passed prepare_socket_directory().
+int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener, FileIdentity* bound);
+
+/// Binds a Unix socket to `name` in the abstract namespace of the network
+/// namespace (the address is a zero byte and the name, with no terminating
+/// zero, as X servers and their clients spell it). It does not listen: a
+/// client that tries the name is refused at once. Returns 0 and fills
+/// *socket, or the errno (EADDRINUSE: another process holds the name).
+int bind_abstract_name(const std::string& name, x11::UniqueFd* socket);
 
 struct SocketAddress {
   sockaddr_storage storage{};
@@ -37,5 +48,9 @@ std::vector<SocketAddress> tcp_candidates(const std::string& bind_address);
 /// The first candidate that takes socket, SO_REUSEADDR, bind and listen(128);
 /// an empty UniqueFd when none does.
 x11::UniqueFd open_tcp_listener(const std::string& bind_address);
+
+/// bind_address as announced: when its port is 0, that port replaced by the
+/// one the system chose for the listener, so that scripts can read it.
+std::string tcp_listening_address(const std::string& bind_address, int listener);
 
 }  // namespace launcher
