@@ -21,7 +21,10 @@ set -euo pipefail
 # libraries of the tests and the demo, JDK 17 (javac, jar, libjvm for JNI);
 # unshare, setpriv and mount (tests in private mount namespaces, as an
 # unprivileged user); the package check needs dpkg-shlibdeps and file
-# (CPack's Debian packages), gzip, man and groff (the manual page, its lint).
+# (CPack's Debian packages), gzip, man and groff (the manual page, its lint);
+# Maven and the plugins of its default lifecycle up to package (resources,
+# compiler, surefire, jar) and install, for the check that builds the Maven
+# example against the build's own repository with nothing from the network.
 packages_build=(
   gcc g++ cmake make pkg-config
   libgtest-dev
@@ -30,6 +33,8 @@ packages_build=(
   util-linux mount
   dpkg-dev file gzip groff-base man-db
   systemd strace procps
+  maven libmaven-resources-plugin-java libmaven-compiler-plugin-java libsurefire-java
+  libmaven-jar-plugin-java libmaven-install-plugin-java
 )
 # xvfb only recommends xauth, which xvfb-run needs.
 packages_ci=(clang libclang-rt-14-dev lintian iproute2 python3 xvfb xauth)

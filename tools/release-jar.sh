@@ -3,7 +3,9 @@
 # and arm64 Linux: builds libFarcall with the cross-compiling preset
 # "aarch64", then an optimised build for this (x86-64) machine whose jar adds
 # the arm64 library through FARCALL_JAR_NATIVES. Prints the jar's libraries.
+# The same jar goes into the release build's Maven repository.
 #   tools/release-jar.sh          ->  build/release/farcall/farcall.jar
+#                                     build/release/farcall/maven-repository
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -28,10 +30,13 @@ fi
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release \
   "-DFARCALL_JAR_NATIVES=linux-aarch64=$root/build/release/libFarcall-aarch64.so" >/dev/null
-cmake --build build/release -j2 --target farcall_jar
+cmake --build build/release -j2 --target farcall_jar farcall_maven
 jar=build/release/farcall/farcall.jar
 jar --list --file "$jar" | grep '/libFarcall\.so$' | tee build/release/natives.txt
 for platform in linux-x86-64 linux-aarch64; do
   grep -q "/$platform/libFarcall.so\$" build/release/natives.txt || fail "$jar lacks the library for $platform"
 done
+maven_jar=$(ls build/release/farcall/maven-repository/com/tamsor/cobol/farcall/*/farcall-*.jar | grep -v -e '-sources\.jar$' -e '-javadoc\.jar$')
+cmp -s "$jar" "$maven_jar" || fail "$maven_jar is not the release jar"
 echo "release jar: $root/$jar"
+echo "Maven repository: $root/build/release/farcall/maven-repository (com.tamsor.cobol:farcall)"
