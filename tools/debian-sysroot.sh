@@ -96,17 +96,17 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # Versions that the closure no longer names are dropped, so the cache holds
 # one set of packages per architecture.
-keep=()
-for entry in $closure; do keep+=("$(deb_of "$entry")"); done
+declare -A keep
+for entry in $closure; do keep[$(deb_of "$entry")]=1; done
 for deb in "$state"/cache/archives/*.deb; do
-  printf '%s\n' "${keep[@]}" | grep -qxF "$deb" || rm -f "$deb"
+  [ -n "${keep[$deb]:-}" ] || rm -f "$deb"
 done
 
 rm -rf "$sysroot"
 mkdir -p "$sysroot"/control
 for entry in $closure; do
   name=${entry%%=*}
-  deb=$(deb_of "$entry")
+  deb=$(deb_of "$entry") || { echo "$entry was not downloaded into $state" >&2; exit 1; }
   dpkg-deb -x "$deb" "$sysroot"
   # The control files too: shlibs and symbols tell which package, from which
   # version, provides a shared library (the target packages' Depends).
