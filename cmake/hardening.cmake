@@ -9,9 +9,10 @@
 #   - full RELRO with immediate binding and a non-executable stack;
 #   - the processor's control-flow protection: IBT and shadow stack on x86-64
 #     (endbr64 at indirect branch targets), BTI and return address signing on
-#     aarch64. Hand-written assembly gets the same option, so that its
-#     preprocessor sees __CET__ or __ARM_FEATURE_BTI_DEFAULT and emits the
-#     landing pads and the property note that keep a linked file marked.
+#     aarch64 (GCC has no such protection for ppc64le and s390x). Hand-written
+#     assembly gets the same option, so that its preprocessor sees __CET__ or
+#     __ARM_FEATURE_BTI_DEFAULT and emits the landing pads and the property
+#     note that keep a linked file marked.
 include(CheckPIESupported)
 check_pie_supported(LANGUAGES C CXX)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)

@@ -3,7 +3,7 @@
 # in this machine's package database, which holds none of the target's.
 #
 # The Depends are derived from the same data instead, the target packages'
-# own control files, unpacked beside the sysroot (tools/aarch64-sysroot.sh):
+# own control files, unpacked beside the sysroot (tools/debian-sysroot.sh):
 # every shared library that a package's binaries need (their NEEDED entries)
 # is looked up in the shlibs files, which name the package that provides it;
 # the lowest version of that package is the newest one in which a symbol

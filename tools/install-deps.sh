@@ -9,7 +9,9 @@
 #            for the tests that run ghostdpy beside a real X server (skipped,
 #            saying so, where they are missing)
 #   aarch64  the arm64 cross build and its emulator (no foreign dpkg architecture;
-#            the arm64 packages come into a sysroot, tools/aarch64-sysroot.sh)
+#            the arm64 packages come into a sysroot, tools/debian-sysroot.sh)
+#   ppc64le  the same for 64-bit PowerPC little-endian (Debian's ppc64el)
+#   s390x    the same for IBM Z (s390x)
 #   bench    the peers the benchmarks compare against
 # With no group, build and ci. Packages already installed are left alone.
 #   tools/install-deps.sh [GROUP...]
@@ -39,6 +41,8 @@ packages_build=(
 # xvfb only recommends xauth, which xvfb-run needs.
 packages_ci=(clang libclang-rt-14-dev lintian iproute2 python3 xvfb xauth)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
+packages_ppc64le=(g++-powerpc64le-linux-gnu qemu-user googletest)
+packages_s390x=(g++-s390x-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
 
 groups=("$@")
@@ -50,8 +54,10 @@ for group in "${groups[@]}"; do
     build) wanted+=("${packages_build[@]}") ;;
     ci) wanted+=("${packages_ci[@]}") ;;
     aarch64) wanted+=("${packages_aarch64[@]}") ;;
+    ppc64le) wanted+=("${packages_ppc64le[@]}") ;;
+    s390x) wanted+=("${packages_s390x[@]}") ;;
     bench) wanted+=("${packages_bench[@]}") ;;
-    *) echo "unknown group: $group (build, ci, aarch64, bench)" >&2; exit 2 ;;
+    *) echo "unknown group: $group (build, ci, aarch64, ppc64le, s390x, bench)" >&2; exit 2 ;;
   esac
 done
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdarg>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -60,6 +61,28 @@ int64_t farcall_test_next_argument(int64_t n, ...) {
   va_end(arguments);
   return value;
 }
+
+namespace {
+thread_local char printed[256];
+}
+
+int64_t farcall_test_print(const char *format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(printed, sizeof printed, format, arguments);
+  va_end(arguments);
+  return length;
+}
+
+int64_t farcall_test_print_constant(int64_t ignored, ...) {
+  va_list arguments;
+  va_start(arguments, ignored);
+  const int length = std::vsnprintf(printed, sizeof printed, "printed without arguments", arguments);
+  va_end(arguments);
+  return length;
+}
+
+const char *farcall_test_printed(void) { return printed; }
 
 int64_t farcall_test_first_argument(int64_t value) { return value; }
 

@@ -1,8 +1,10 @@
 // The trampolines called directly from C++, in both entry forms, for every
 // arity: each argument must reach its position with all 64 bits, the vector
 // count must be cleared (x86-64), the callee-saved registers, return address
-// and stack pointer must reach the target as the caller left them (aarch64),
-// and no trampoline frame may stand between the caller and the target.
+// and stack pointer must reach the target as the caller left them (aarch64,
+// ppc64le, s390x), and no trampoline frame may stand between the caller and
+// the target, but for the entries that must make a real call (s390x), which
+// must give the caller its callee-saved registers back.
 #include <jni.h>
 
 #include <algorithm>
@@ -10,6 +12,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -107,15 +111,30 @@ const std::array<Calls, kMemberCount> kCalls = callTable(std::make_index_sequenc
 
 int64_t address(const void *function) { return reinterpret_cast<int64_t>(function); }
 
+enum class Target { fixed, variadic };
+
+// On ppc64le a variadic target may store all eight argument registers into
+// its caller's parameter save area, which a call through a prototype with
+// every argument in registers need not provide. The virtual machine always
+// provides it, and so does a call through the prototype with an ellipsis:
+// variadic targets are reached through those calls only there.
+#if defined(__powerpc64__)
+constexpr bool kVariadicNeedsSaveArea = true;
+#else
+constexpr bool kVariadicNeedsSaveArea = false;
+#endif
+
 // Every way of calling member m: the four entry points, each also with junk
 // in %al.
 template <typename Check>
-void forEachEntry(const Member &m, Check check) {
+void forEachEntry(const Member &m, Check check, Target target = Target::fixed) {
   const Calls &calls = kCalls[static_cast<size_t>(m.arity)];
-  check("cCall", m.cStandard, calls.standard);
-  check("stdCall", m.stdStandard, calls.standard);
-  check("critical cCall", m.cCritical, calls.critical);
-  check("critical stdCall", m.stdCritical, calls.critical);
+  if (target == Target::fixed || !kVariadicNeedsSaveArea) {
+    check("cCall", m.cStandard, calls.standard);
+    check("stdCall", m.stdStandard, calls.standard);
+    check("critical cCall", m.cCritical, calls.critical);
+    check("critical stdCall", m.stdCritical, calls.critical);
+  }
   check("cCall, %al set", m.cStandard, calls.standardWithVectorCount);
   check("stdCall, %al set", m.stdStandard, calls.standardWithVectorCount);
   check("critical cCall, %al set", m.cCritical, calls.criticalWithVectorCount);
@@ -188,10 +207,13 @@ TEST(TrampolineTest, VariadicTargets) {
       a[static_cast<size_t>(k)] = (k % 2 == 0 ? -1 : 1) * (int64_t{1} << (k % 62)) + k;
       sum += a[static_cast<size_t>(k)];
     }
-    forEachEntry(m, [&](const char *form, Entry entry, Call call) {
-      EXPECT_EQ(call(entry, a, address(reinterpret_cast<void *>(&farcall_test_sum))), sum)
-          << form << m.arity;
-    });
+    forEachEntry(
+        m,
+        [&](const char *form, Entry entry, Call call) {
+          EXPECT_EQ(call(entry, a, address(reinterpret_cast<void *>(&farcall_test_sum))), sum)
+              << form << m.arity;
+        },
+        Target::variadic);
   }
 
   // snprintf with integer conversions, through cCall6 and beyond (%ld args
@@ -210,12 +232,15 @@ TEST(TrampolineTest, VariadicTargets) {
   const char *expected =
       "-1234567890123|fedcba9876543210|7|text|-9223372036854775808|18446744073709551615";
   int (*print)(char *, size_t, const char *, ...) = snprintf;
-  forEachEntry(kMembers[9], [&](const char *form, Entry entry, Call call) {
-    memset(buffer, 0, sizeof buffer);
-    int64_t length = call(entry, a, address(reinterpret_cast<void *>(print)));
-    EXPECT_STREQ(buffer, expected) << form;
-    EXPECT_EQ(static_cast<int32_t>(length), static_cast<int32_t>(strlen(expected))) << form;
-  });
+  forEachEntry(
+      kMembers[9],
+      [&](const char *form, Entry entry, Call call) {
+        memset(buffer, 0, sizeof buffer);
+        int64_t length = call(entry, a, address(reinterpret_cast<void *>(print)));
+        EXPECT_STREQ(buffer, expected) << form;
+        EXPECT_EQ(static_cast<int32_t>(length), static_cast<int32_t>(strlen(expected))) << form;
+      },
+      Target::variadic);
 }
 
 #if defined(__x86_64__)
@@ -231,30 +256,75 @@ TEST(TrampolineTest, VectorCountIsZeroAtTheTarget) {
 }
 #endif
 
-#if defined(__aarch64__)
+// Whether the entry reaches its target by a tail call: every entry but the
+// standard ones of s390x that pass a5 in r6, which must make a real call.
+bool isTailCall([[maybe_unused]] const Member &m, [[maybe_unused]] Entry entry) {
+#if defined(__s390x__)
+  return entry == m.cCritical || entry == m.stdCritical || m.arity <= 4;
+#else
+  return true;
+#endif
+}
+
+#if defined(FARCALL_TEST_MARKED_CALL)
 // Every entry called the way a direct call of the target would be made, with
-// marks in x19..x29: the target must find the marks, the caller's return
-// address in x30 and the caller's sp (so its stack arguments where a direct
-// call puts them).
+// marks in the callee-saved registers: the target must find the marks and,
+// where the entry is a tail call, the caller's return address and stack
+// pointer (so its stack arguments where a direct call puts them). Where the
+// entry makes a real call (s390x), the caller must find its registers again
+// after the return instead.
 TEST(TrampolineTest, TargetSeesTheCallersRegistersLinkAndStack) {
-  MarkedCall *marked = farcall_test_marked_state();
+  // The marks, with everything recorded cleared: copied in before each call.
+  MarkedCall marks{};
   uint64_t state = 7;
-  for (uint64_t &mark : marked->marks) mark = splitMix(state);
+  for (uint64_t &mark : marks.marks) mark = splitMix(state);
+  constexpr size_t kMarks = std::size(MarkedCall{}.marks);
+#if !defined(__aarch64__)
+  for (uint64_t &mark : marks.floatMarks) mark = splitMix(state);
+  constexpr size_t kFloatMarks = std::size(MarkedCall{}.floatMarks);
+#endif
+#if defined(__powerpc64__)
+  marks.conditionMarks = splitMix(state);
+#endif
+  MarkedCall *marked = farcall_test_marked_state();
   const Entry through = reinterpret_cast<Entry>(&farcall_test_marked_call);
   const int64_t target = address(reinterpret_cast<void *>(&farcall_test_marked_target));
+  // Distinct arguments: on s390x r6 holds a3 for the caller and a5 for the
+  // target of a standard entry.
   Arguments a{};
-  a.fill(-1);
+  for (auto &value : a) value = static_cast<int64_t>(splitMix(state));
   for (const Member &m : kMembers) {
     forEachEntry(m, [&](const char *form, Entry entry, Call call) {
+      const std::string what = std::string(form) + std::to_string(m.arity);
+      *marked = marks;
       marked->entry = reinterpret_cast<uint64_t>(entry);
-      std::fill(std::begin(marked->seen), std::end(marked->seen), 0);
-      marked->seenLink = marked->seenStack = 0;
-      EXPECT_EQ(call(through, a, target), 1) << form << m.arity;
-      for (size_t r = 0; r < 11; ++r) {
-        EXPECT_EQ(marked->seen[r], marked->marks[r]) << form << m.arity << ": x" << 19 + r;
+      EXPECT_EQ(call(through, a, target), 1) << what;
+      for (size_t r = 0; r < kMarks; ++r) EXPECT_EQ(marked->seen[r], marked->marks[r]) << what << ": mark " << r;
+#if !defined(__aarch64__)
+      for (size_t r = 0; r < kFloatMarks; ++r) {
+        EXPECT_EQ(marked->floatSeen[r], marked->floatMarks[r]) << what << ": floating-point mark " << r;
       }
-      EXPECT_EQ(marked->seenLink, marked->callLink) << form << m.arity << ": x30";
-      EXPECT_EQ(marked->seenStack, marked->callStack) << form << m.arity << ": sp";
+#endif
+#if defined(__powerpc64__)
+      EXPECT_EQ(marked->conditionSeen & kSavedConditionFields, marked->conditionMarks & kSavedConditionFields)
+          << what << ": cr2..cr4";
+      EXPECT_EQ(marked->seenEntry, static_cast<uint64_t>(target)) << what << ": r12";
+#endif
+      if (isTailCall(m, entry)) {
+        EXPECT_EQ(marked->seenLink, marked->callLink) << what << ": return address";
+        EXPECT_EQ(marked->seenStack, marked->callStack) << what << ": stack pointer";
+      }
+#if defined(__s390x__)
+      // r6..r15 after the return (r14 is the return address, not kept).
+      EXPECT_EQ(marked->after[0], marked->callArgument) << what << ": r6 after the return";
+      for (size_t r = 0; r < kMarks; ++r) {
+        EXPECT_EQ(marked->after[1 + r], marked->marks[r]) << what << ": r" << 7 + r << " after the return";
+      }
+      EXPECT_EQ(marked->after[9], marked->callStack) << what << ": r15 after the return";
+      for (size_t r = 0; r < kFloatMarks; ++r) {
+        EXPECT_EQ(marked->floatAfter[r], marked->floatMarks[r]) << what << ": f" << 8 + r << " after the return";
+      }
+#endif
     });
   }
 }
@@ -278,6 +348,7 @@ TEST(TrampolineTest, TargetReturnsStraightToTheCaller) {
   Arguments a{};
   for (const Member &m : kMembers) {
     forEachEntry(m, [&](const char *form, Entry entry, Call call) {
+      if (!isTailCall(m, entry)) return;
       int64_t returnAddress =
           call(entry, a, address(reinterpret_cast<void *>(&farcall_test_return_address)));
       EXPECT_FALSE(insideTrampolines(returnAddress)) << form << m.arity;
@@ -304,11 +375,14 @@ TEST(TrampolineTest, CriticalFormLeavesFnInPlace) {
   Arguments a{};
   for (const Member &m : kMembers) {
     const Calls &calls = kCalls[static_cast<size_t>(m.arity)];
+    // farcall_test_next_argument is variadic (see forEachEntry).
+    const Call critical = kVariadicNeedsSaveArea ? calls.criticalWithVectorCount : calls.critical;
+    const Call standard = kVariadicNeedsSaveArea ? calls.standardWithVectorCount : calls.standard;
     a.fill(0x5A5A);
     a[0] = m.arity;
     int64_t fn = m.arity == 0 ? first : next;
-    EXPECT_EQ(calls.critical(m.cCritical, a, fn), fn) << m.arity;
-    EXPECT_NE(calls.standard(m.cStandard, a, fn), fn) << m.arity;
+    EXPECT_EQ(critical(m.cCritical, a, fn), fn) << m.arity;
+    EXPECT_NE(standard(m.cStandard, a, fn), fn) << m.arity;
   }
 }
 

@@ -122,13 +122,21 @@ public final class FarcallCallCheck {
                 FarcallChecks.symbol("JavaCritical_com_tamsor_cobol_rununit_Farcall_stdCall64"), sameObject), 1,
                 "two trampolines lie in one object");
 
+        // On s390x the standard entries that pass a5 in r6 make a real call,
+        // from which the target returns into libFarcall.
+        int realCallsFrom = System.getProperty("os.arch").equals("s390x") ? 5 : FarcallChecks.MAX_ARITY + 1;
         long[] a = new long[FarcallChecks.MAX_ARITY];
         for (int n = 0; n <= FarcallChecks.MAX_ARITY; n++) {
             for (String family : FAMILIES) {
                 long back = FarcallChecks.call(FarcallChecks.member(family, n), a, n, returnAddress);
                 FarcallChecks.check(back != 0, family + n + " return address");
-                FarcallChecks.checkEqual(Farcall.cCall2(back, trampoline, sameObject), 0,
-                        family + n + ": the target returns past libFarcall");
+                if (n < realCallsFrom) {
+                    FarcallChecks.checkEqual(Farcall.cCall2(back, trampoline, sameObject), 0,
+                            family + n + ": the target returns past libFarcall");
+                } else {
+                    FarcallChecks.checkEqual(Farcall.cCall2(back, trampoline, sameObject), 1,
+                            family + n + ": the target returns into the real call of libFarcall");
+                }
             }
         }
         Farcall.close(farcall);

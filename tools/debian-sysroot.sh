@@ -1,24 +1,30 @@
 #!/usr/bin/env bash
-# Fills the arm64 sysroot of the aarch64 cross build with Debian's arm64
-# packages: the JDK 17 that the JNI checks run on under qemu, the X11 client
-# libraries ghostdpy's tests and xprobe link against, and the C and C++
-# runtimes that qemu's loader finds there.
+# Fills the sysroot of a cross build with Debian's packages of another
+# architecture (arm64, ppc64el, s390x, ...): the JDK 17 that the JNI checks
+# run on under qemu, the X11 client libraries ghostdpy's tests and xprobe link
+# against, and the C and C++ runtimes that qemu's loader finds there.
 #
 # The machine's own package state is never touched: apt runs on a private
-# configuration (its own lists, cache and an empty dpkg status, arm64 as the
-# only architecture) and only downloads; the packages are unpacked with
+# configuration (its own lists, cache and an empty dpkg status, the target as
+# the only architecture) and only downloads; the packages are unpacked with
 # dpkg-deb -x, never installed, and no dpkg architecture is added.
-#   tools/aarch64-sysroot.sh SYSROOT_DIR
-# Idempotent: the downloaded packages are kept beside the sysroot, and a
-# sysroot made from the same package list is left alone.
+#   tools/debian-sysroot.sh ARCHITECTURE SYSROOT_DIR
+# The package lists and the downloaded packages are kept outside the build
+# tree, so that a clean build (or a fresh clone) does not fetch them again:
+# in $DEBIAN_SYSROOT_CACHE/ARCHITECTURE, by default
+# ${XDG_CACHE_HOME:-~/.cache}/ghostdpy-farcall/debian-sysroot/ARCHITECTURE.
+# Idempotent: a sysroot made from the same package list is left alone.
 set -euo pipefail
 
-sysroot=$(realpath -m "$1")
-state=$sysroot.apt
+[ $# -eq 2 ] || { echo "usage: $0 ARCHITECTURE SYSROOT_DIR" >&2; exit 2; }
+arch=$1
+sysroot=$(realpath -m "$2")
+cache=${DEBIAN_SYSROOT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/ghostdpy-farcall/debian-sysroot}
+state=$(realpath -m "$cache/$arch")
 packages=(openjdk-17-jdk-headless libxcb1-dev libx11-dev)
 
-# The machine's Debian mirrors and release, so that the arm64 packages come
-# from where (and when) its own packages come from.
+# The machine's Debian mirrors and release, so that the packages come from
+# where (and when) its own packages come from.
 . /etc/os-release
 codename=${VERSION_CODENAME:?no release codename in /etc/os-release}
 mirror=http://deb.debian.org/debian
@@ -34,16 +40,20 @@ for source in /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/s
 done
 
 mkdir -p "$state"/lists/partial "$state"/cache/archives/partial "$state"/etc/preferences.d
+# One build at a time per architecture uses the cache (apt's own locks are
+# off: it runs as any account on a private state).
+exec 9>"$state/lock"
+flock 9
 : >"$state"/status
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-cat >"$state"/etc/sources.list <<EOF
-deb [arch=arm64 signed-by=$keyring] $mirror $codename main
-deb [arch=arm64 signed-by=$keyring] $mirror $codename-updates main
-deb [arch=arm64 signed-by=$keyring] $security $codename-security main
-EOF
-cat >"$state"/apt.conf <<EOF
-APT::Architecture "arm64";
-APT::Architectures { "arm64"; };
+cat >"$state"/etc/sources.list <<SOURCES
+deb [arch=$arch signed-by=$keyring] $mirror $codename main
+deb [arch=$arch signed-by=$keyring] $mirror $codename-updates main
+deb [arch=$arch signed-by=$keyring] $security $codename-security main
+SOURCES
+cat >"$state"/apt.conf <<CONF
+APT::Architecture "$arch";
+APT::Architectures { "$arch"; };
 Dir::State "$state";
 Dir::State::lists "$state/lists";
 Dir::State::status "$state/status";
@@ -55,7 +65,7 @@ Dir::Etc::Preferences "$state/etc/preferences";
 Dir::Etc::PreferencesParts "$state/etc/preferences.d";
 APT::Install-Recommends "false";
 Debug::NoLocking "true";
-EOF
+CONF
 export APT_CONFIG=$state/apt.conf
 
 # The lists are fetched again after a day; apt itself skips what is current.
@@ -64,9 +74,9 @@ if [ -z "$(find "$state"/lists -maxdepth 1 -name '*Packages*' -mtime -1 -print -
 fi
 
 # The dependency closure, resolved by apt against an empty installation:
-# every package a plain arm64 machine would need to install these.
+# every package a plain machine of that architecture would need to install these.
 closure=$(apt-get -s -q install "${packages[@]}" | sed -n 's/^Inst \([^ ]*\) (\([^ ]*\) .*/\1=\2/p' | sort)
-[ -n "$closure" ] || { echo "no arm64 packages resolved for ${packages[*]}" >&2; exit 1; }
+[ -n "$closure" ] || { echo "no $arch packages resolved for ${packages[*]}" >&2; exit 1; }
 if [ -f "$sysroot/.packages" ] && [ "$(cat "$sysroot/.packages")" = "$closure" ]; then
   exit 0
 fi
@@ -84,15 +94,22 @@ if [ ${#missing[@]} -gt 0 ]; then
   (cd "$state"/cache/archives && apt-get -q download "${missing[@]}" >"$state"/download.log 2>&1) ||
     { cat "$state"/download.log >&2; exit 1; }
 fi
+# Versions that the closure no longer names are dropped, so the cache holds
+# one set of packages per architecture.
+declare -A keep
+for entry in $closure; do keep[$(deb_of "$entry")]=1; done
+for deb in "$state"/cache/archives/*.deb; do
+  [ -n "${keep[$deb]:-}" ] || rm -f "$deb"
+done
 
 rm -rf "$sysroot"
 mkdir -p "$sysroot"/control
 for entry in $closure; do
   name=${entry%%=*}
-  deb=$(deb_of "$entry")
+  deb=$(deb_of "$entry") || { echo "$entry was not downloaded into $state" >&2; exit 1; }
   dpkg-deb -x "$deb" "$sysroot"
   # The control files too: shlibs and symbols tell which package, from which
-  # version, provides a shared library (the arm64 packages' Depends).
+  # version, provides a shared library (the target packages' Depends).
   dpkg-deb -e "$deb" "$sysroot/control/$name"
 done
 
@@ -103,4 +120,4 @@ find "$sysroot" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
 done
 
 echo "$closure" >"$sysroot/.packages"
-echo "arm64 sysroot in $sysroot: $(echo "$closure" | wc -l) packages"
+echo "$arch sysroot in $sysroot: $(echo "$closure" | wc -l) packages (downloads cached in $state)"
