@@ -9,6 +9,8 @@
 #   aarch64  the arm64 cross build and its emulator (no foreign dpkg architecture;
 #            the arm64 packages come into a sysroot, tools/aarch64-sysroot.sh)
 #   bench    the peers the benchmarks compare against
+#   clients  the real X clients of bench/ghostdpy/clients.sh (the table of
+#            clients in README and the manual page)
 # With no group, build and ci. Packages already installed are left alone.
 #   tools/install-deps.sh [GROUP...]
 # tools/prove-bare-setup.sh proves the default on a freshly debootstrapped
@@ -32,6 +34,7 @@ packages_build=(
 packages_ci=(clang libclang-rt-14-dev lintian iproute2 python3)
 packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
+packages_clients=(x11-utils python3-xlib nodejs npm openjdk-17-jdk-headless)
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(build ci)
@@ -43,7 +46,8 @@ for group in "${groups[@]}"; do
     ci) wanted+=("${packages_ci[@]}") ;;
     aarch64) wanted+=("${packages_aarch64[@]}") ;;
     bench) wanted+=("${packages_bench[@]}") ;;
-    *) echo "unknown group: $group (build, ci, aarch64, bench)" >&2; exit 2 ;;
+    clients) wanted+=("${packages_clients[@]}") ;;
+    *) echo "unknown group: $group (build, ci, aarch64, bench, clients)" >&2; exit 2 ;;
   esac
 done
 
@@ -77,6 +81,8 @@ for group in "${groups[@]}"; do [ "$group" != ci ] || wants_ci=true; done
 missing=()
 for package in "${wanted[@]}"; do
   case $package in libclang-rt-*-dev) continue ;; esac  # named by clang_runtime
+  # Node.js from another archive may bring npm along under its own name.
+  if [ "$package" = npm ] && command -v npm >/dev/null; then continue; fi
   installed "$package" || missing+=("$package")
 done
 runtime=
