@@ -1,6 +1,7 @@
 #include "inherited_state.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,8 @@ int open_missing_standard_descriptors() {
 }
 
 void take_over_signals() {
+  if (const int err = ::pthread_sigmask(SIG_SETMASK, nullptr, &inherited.mask); err != 0)
+    fail("failed to read the signal mask: " + x11::describe_errno(err));
   for (std::size_t i = 0; i < kChangedSignals.size(); ++i) {
     if (::sigaction(kChangedSignals[i], nullptr, &inherited.actions[i]) != 0)
       fail("failed to read the action of signal " + std::to_string(kChangedSignals[i]) + ": " +

@@ -25,13 +25,16 @@ int open_missing_standard_descriptors();
 
 inline constexpr std::array<int, 5> kChangedSignals = {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP};
 
-/// The dispositions of kChangedSignals as found at start, in that order.
+/// The dispositions of kChangedSignals as found at start, in that order, and
+/// the signal mask (ghostdpy's own threads block the stop signals, interrupt.h).
 struct InheritedSignals {
   std::array<struct sigaction, kChangedSignals.size()> actions;
+  sigset_t mask;
 };
 
-/// Records the inherited dispositions, then ignores SIGPIPE and gives
-/// SIGCHLD its default action. Fails fatally when that cannot be done.
+/// Records the inherited dispositions and mask, then ignores SIGPIPE and
+/// gives SIGCHLD its default action. Fails fatally when that cannot be done.
+/// Call it on the main thread before any other thread exists.
 void take_over_signals();
 
 /// What take_over_signals() found; read-only from then on.

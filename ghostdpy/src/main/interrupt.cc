@@ -46,9 +46,20 @@ void on_stop_signal(int signal, siginfo_t* info, void*) {
   errno = saved;
 }
 
+sigset_t stop_signal_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : kStopSignals) sigaddset(&set, signal);
+  return set;
+}
+
 void interrupt_thread(const std::function<void()>& clean_up) {
   // Only a label for ps and debuggers; the thread works the same without it.
   (void)::pthread_setname_np(::pthread_self(), "ctrl-c");
+  // The one thread that takes the stop signals (see install_interrupt_handling).
+  const sigset_t stops = stop_signal_set();
+  if (const int err = ::pthread_sigmask(SIG_UNBLOCK, &stops, nullptr); err != 0)
+    fail("failed to unblock the stop signals: " + x11::describe_errno(err));
   for (;;) {
     while (::sem_wait(&interrupt_semaphore) != 0) {
     }
@@ -69,6 +80,12 @@ void interrupt_thread(const std::function<void()>& clean_up) {
 void install_interrupt_handling(std::function<void()> clean_up) {
   if (::sem_init(&interrupt_semaphore, 0, 0) != 0)
     fail("failed to initialise the interrupt semaphore: " + x11::describe_errno(errno));
+  // Blocked here, and so in every thread started from now on, but "ctrl-c":
+  // the handler runs there, in its wait, and never interrupts a system call
+  // of another thread. Until it unblocks them they stay pending.
+  const sigset_t stops = stop_signal_set();
+  if (const int err = ::pthread_sigmask(SIG_BLOCK, &stops, nullptr); err != 0)
+    fail("failed to block the stop signals: " + x11::describe_errno(err));
   struct sigaction action{};
   action.sa_sigaction = on_stop_signal;
   action.sa_flags = SA_SIGINFO | SA_RESTART;

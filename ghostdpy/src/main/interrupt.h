@@ -14,9 +14,11 @@
 
 namespace launcher {
 
-/// Installs the three handlers and starts "ctrl-c"; clean_up runs on that
-/// thread before it ends the process. Fails fatally when either cannot be
-/// done. Call it before the program or the serving starts (supervisor.h).
+/// Installs the three handlers and starts "ctrl-c", the only thread that
+/// takes the three signals; clean_up runs on it before it ends the process.
+/// Fails fatally when that cannot be done. Call it on the main thread
+/// before any other thread is started, and before the program or the
+/// serving starts (supervisor.h).
 void install_interrupt_handling(std::function<void()> clean_up);
 
 }  // namespace launcher

@@ -45,11 +45,11 @@ bool try_next_candidate(int err) {
 
 // The child: async-signal-safe calls only, nothing allocated, never returns.
 [[noreturn]] void exec_child(const std::vector<char*>& candidates, char* const* argv, std::vector<char*>& sh_argv,
-                             char* const* envp, const sigset_t& mask, int report_fd) {
+                             char* const* envp, int report_fd) {
   const InheritedSignals& inherited = inherited_signals();
   for (std::size_t i = 0; i < kChangedSignals.size(); ++i)
     (void)::sigaction(kChangedSignals[i], &inherited.actions[i], nullptr);
-  (void)::sigprocmask(SIG_SETMASK, &mask, nullptr);
+  (void)::sigprocmask(SIG_SETMASK, &inherited.mask, nullptr);
   int err = ENOENT;
   bool found_unexecutable = false;
   for (char* candidate : candidates) {
@@ -92,7 +92,7 @@ int spawn_program(const std::vector<std::string>& args, const std::vector<std::s
   sigfillset(&all);
   if (const int err = ::pthread_sigmask(SIG_SETMASK, &all, &mask); err != 0) return err;
   const pid_t child = ::fork();
-  if (child == 0) exec_child(candidates, argv.data(), sh_argv, envp.data(), mask, report_write.get());
+  if (child == 0) exec_child(candidates, argv.data(), sh_argv, envp.data(), report_write.get());
   const int fork_err = errno;
   (void)::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   if (child < 0) return fork_err;

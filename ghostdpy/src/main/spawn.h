@@ -4,8 +4,8 @@
 // posix_spawn cannot give a child an ignored signal back (it can only reset
 // signals to their default), so the program is started with fork and
 // execve: the child, a copy of the calling thread, does only
-// async-signal-safe work: it sets the recorded dispositions, restores the
-// signal mask, and tries the candidate paths in turn. Its exec failure
+// async-signal-safe work: it sets the recorded dispositions and signal
+// mask, and tries the candidate paths in turn. Its exec failure
 // comes back through a close-on-exec pipe, so the caller learns the
 // system's reason before it returns.
 #pragma once
