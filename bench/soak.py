@@ -7,11 +7,19 @@ clients keep connecting.
 
     bench/soak.py [--seconds 60] [--workers 4] [--server build/default/ghostdpy/ghostdpy]
                   [--display N (71-79, default: the first free)] [--rss-slack-mib 4]
+                  [--maximal-burst 8] [--peak-one-mb 40] [--peak-burst-mb 160]
+
+Before the load, one client sends a maximal BIG-REQUESTS request (16 MiB of an
+opcode the server refuses, traced and refused in a 50 MB line each); during
+it, a burst of clients send one each at the same moment. The server's peak
+resident set (VmHWM) must stay within --peak-one-mb of its idle size for the
+one, and within --peak-burst-mb for the burst and the rest of the load.
 
 Reports connections served (by kind), the well-behaved round trips that failed
 (must be 0), the server's descriptor count, thread count and RSS before and
-after the load (must return to baseline), whether the socket file is intact,
-and whether the server survived. Exits 1 when any of these checks fails.
+after the load (must return to baseline), its peak memory, whether the socket
+file is intact, and whether the server survived. Exits 1 when any of these
+checks fails.
 The server runs on a display in 71-79 (the benchmarks' range), in a process
 group of its own; it is interrupted and reaped, and its socket file removed,
 whatever happens.
@@ -28,7 +36,6 @@ import socket
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -177,6 +184,38 @@ def unimplemented_opcode(sock, rng):
     recv_exactly(sock, 1)
 
 
+MAXIMAL_DATA = bytes(4 * MAX_EXTENDED_LENGTH - 8)
+REFUSED_OPCODE = 200
+
+
+def maximal_request(path, start=None):
+    """One maximal request of an opcode the server refuses; all but its last
+    bytes are sent, then (after `start`, a barrier) the rest. True when the
+    server read it whole and closed the connection."""
+    with connect(path) as sock:
+        sock.settimeout(60)
+        if not handshake(sock, True):
+            return False
+        sock.sendall(bytes([REFUSED_OPCODE, 0]) + u16(0, True) + u32(MAX_EXTENDED_LENGTH, True))
+        sock.sendall(memoryview(MAXIMAL_DATA)[:-4])
+        if start is not None:
+            start.wait()
+        sock.sendall(MAXIMAL_DATA[-4:])
+        return sock.recv(1) == b""
+
+
+def maximal_burst(path, count, results):
+    start = threading.Barrier(count)
+    ok = []
+    threads = [threading.Thread(target=lambda: ok.append(maximal_request(path, start)), daemon=True)
+               for _ in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(120)
+    results.append(sum(1 for v in ok if v))
+
+
 def connect_and_leave(sock, rng):
     if rng.random() < 0.5:
         abort_on_close(sock)
@@ -300,6 +339,49 @@ def proc_status(pid):
     }
 
 
+def peak_rss_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
+def reset_peak_rss(pid):
+    """Starts a new peak from the current resident set (Linux 4.0 and later)."""
+    try:
+        with open("/proc/%d/clear_refs" % pid, "w") as f:
+            f.write("5")
+        return True
+    except OSError:
+        return False
+
+
+class StderrReader(threading.Thread):
+    """Reads the server's standard error as it comes and keeps the head of each
+    line only: a refused maximal request is one line of 50 MB."""
+
+    HEAD = 200
+
+    def __init__(self, stream):
+        super().__init__(daemon=True)
+        self.stream = stream
+        self.lines = []
+
+    def run(self):
+        head, long_line = b"", False
+        for chunk in iter(lambda: self.stream.read1(1 << 16), b""):
+            parts = chunk.split(b"\n")
+            for i, part in enumerate(parts):
+                if len(head) < self.HEAD:
+                    head += part[:self.HEAD - len(head)]
+                if i < len(parts) - 1:
+                    self.lines.append(head.decode("utf-8", "replace"))
+                    head = b""
+        if head:
+            self.lines.append(head.decode("utf-8", "replace"))
+
+
 def settle(pid, baseline, limit=10.0):
     """Waits (bounded) until descriptors and threads are back to baseline."""
     end = time.monotonic() + limit
@@ -325,18 +407,25 @@ def main():
     parser.add_argument("--display", type=int, default=None)
     parser.add_argument("--rss-slack-mib", type=int, default=4,
                         help="RSS allowed above baseline * 1.25 afterwards (a sanitized server keeps a quarantine)")
+    parser.add_argument("--maximal-burst", type=int, default=8,
+                        help="clients sending a maximal request at the same moment during the load")
+    parser.add_argument("--peak-one-mb", type=int, default=40,
+                        help="peak resident set allowed above idle for one maximal request (MB)")
+    parser.add_argument("--peak-burst-mb", type=int, default=160,
+                        help="peak resident set allowed above idle during the load with the burst (MB)")
     args = parser.parse_args()
     if not 1 <= args.seconds <= 3600:
         sys.exit("soak: --seconds must be 1 to 3600")
 
     display = args.display if args.display is not None else free_display()
     path = "/tmp/.X11-unix/X%d" % display
-    err_file = tempfile.TemporaryFile()
     with open(os.devnull, "wb") as null:
-        server = subprocess.Popen([args.server, ":%d" % display], stdout=null, stderr=err_file,
+        server = subprocess.Popen([args.server, ":%d" % display], stdout=null, stderr=subprocess.PIPE,
                                   start_new_session=True)
+    err = StderrReader(server.stderr)
+    err.start()
     try:
-        return soak(args, server, path, err_file)
+        return soak(args, server, path, err)
     finally:
         if server.poll() is None:
             server.send_signal(signal.SIGINT)
@@ -350,7 +439,7 @@ def main():
             os.unlink(path)
 
 
-def soak(args, server, path, err_file):
+def soak(args, server, path, err):
     end = time.monotonic() + 10
     while not os.path.exists(path):
         if server.poll() is not None or time.monotonic() > end:
@@ -364,6 +453,12 @@ def soak(args, server, path, err_file):
     time.sleep(0.5)
     before = settle(server.pid, proc_status(server.pid))
 
+    # One maximal request alone, then its peak.
+    peak_reset = reset_peak_rss(server.pid)
+    one_ok = maximal_request(path)
+    peak_one = peak_rss_kib(server.pid)
+    peak_reset = reset_peak_rss(server.pid) and peak_reset
+
     stop = threading.Event()
     steady = SteadyClient(path, stop)
     steady.start()
@@ -374,6 +469,9 @@ def soak(args, server, path, err_file):
     peak = dict(before)
     for w in workers:
         w.start()
+    burst_served = []
+    burst = threading.Thread(target=maximal_burst, args=(path, args.maximal_burst, burst_served), daemon=True)
+    burst.start()
     while time.monotonic() < deadline and server.poll() is None:
         time.sleep(0.25)
         try:
@@ -391,12 +489,15 @@ def soak(args, server, path, err_file):
         w.join(10)
     stop.set()
     steady.join(IO_TIMEOUT + 5)
+    burst.join(60)
+    peak_load = peak_rss_kib(server.pid) if server.poll() is None else 0
 
     alive = server.poll() is None
     after = settle(server.pid, before) if alive else None
     intact = os.path.exists(path) and os.stat(path).st_ino == socket_inode
-    err_file.seek(0)
-    messages = err_file.read().decode("utf-8", "replace").splitlines()
+    if not alive:
+        err.join(10)
+    messages = list(err.lines)
     reports = collections.Counter()
     for line in messages:
         if line == "Client disconnected":
@@ -416,7 +517,9 @@ def soak(args, server, path, err_file):
             reports["other: " + line[:80]] += 1
     sanitizer = [l for l in messages if "Sanitizer" in l or "runtime error" in l]
 
-    made = counts["connections"] + steady.fresh_ok + steady.fresh_failed + 2  # + steady + warm-up
+    burst_count = sum(burst_served) if burst_served else 0
+    maximal = 1 + args.maximal_burst
+    made = counts["connections"] + steady.fresh_ok + steady.fresh_failed + 2 + maximal  # + steady, warm-up
     served = sum(v for k, v in reports.items() if not k.startswith(("Failed", "other")))
     rss_back = after is not None and after["rss_kib"] <= before["rss_kib"] * 1.25 + 1024 * args.rss_slack_mib
 
@@ -433,7 +536,12 @@ def soak(args, server, path, err_file):
     print("well-behaved round trips: %d done, %d failed %s" % (steady.round_trips, steady.failed, steady.failures or ""))
     print("fresh clients during the load: %d served, %d failed" % (steady.fresh_ok, steady.fresh_failed))
     print("server before: fds %(fds)d, threads %(threads)d, RSS %(rss_kib)d KiB" % before)
-    print("server peak:   fds %(fds)d, threads %(threads)d, RSS %(rss_kib)d KiB" % peak)
+    print("server peak:   fds %(fds)d, threads %(threads)d, RSS %(rss_kib)d KiB (sampled)" % peak)
+    one_mb = (peak_one - before["rss_kib"]) * 1024 / 1e6
+    load_mb = (peak_load - before["rss_kib"]) * 1024 / 1e6
+    print("peak memory above idle (VmHWM%s): one maximal request %.1f MB (%s), the load with %d at once %.1f MB (%d served)"
+          % ("" if peak_reset else ", not reset between the two", one_mb, "served" if one_ok else "NOT served",
+             args.maximal_burst, load_mb, burst_count))
     if after:
         print("server after:  fds %(fds)d, threads %(threads)d, RSS %(rss_kib)d KiB" % after)
     print("socket file intact: %s" % ("yes" if intact else "NO"))
@@ -449,6 +557,9 @@ def soak(args, server, path, err_file):
         "descriptors back to baseline": after is not None and after["fds"] == before["fds"],
         "threads back to baseline": after is not None and after["threads"] == before["threads"],
         "RSS back to baseline (+25%% + %d MiB)" % args.rss_slack_mib: rss_back,
+        "one maximal request within %d MB of idle" % args.peak_one_mb: one_ok and one_mb <= args.peak_one_mb,
+        "%d maximal requests at once within %d MB of idle" % (args.maximal_burst, args.peak_burst_mb):
+            burst_count == args.maximal_burst and 0 < load_mb <= args.peak_burst_mb,
         "socket file intact": intact,
         "server alive, no sanitizer report": alive and not sanitizer,
         "no worker lost": counts["workers lost"] == 0,

@@ -13,6 +13,8 @@
 #   ppc64le  the same for 64-bit PowerPC little-endian (Debian's ppc64el)
 #   s390x    the same for IBM Z (s390x)
 #   bench    the peers the benchmarks compare against
+#   clients  the real X clients of bench/ghostdpy/clients.sh (the table of
+#            clients in README and the manual page)
 # With no group, build and ci. Packages already installed are left alone.
 #   tools/install-deps.sh [GROUP...]
 # tools/prove-bare-setup.sh proves the default on a freshly debootstrapped
@@ -44,6 +46,7 @@ packages_aarch64=(g++-aarch64-linux-gnu qemu-user googletest)
 packages_ppc64le=(g++-powerpc64le-linux-gnu qemu-user googletest)
 packages_s390x=(g++-s390x-linux-gnu qemu-user googletest)
 packages_bench=(xvfb libjna-java python3)
+packages_clients=(x11-utils python3-xlib nodejs npm openjdk-17-jdk-headless)
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(build ci)
@@ -57,7 +60,8 @@ for group in "${groups[@]}"; do
     ppc64le) wanted+=("${packages_ppc64le[@]}") ;;
     s390x) wanted+=("${packages_s390x[@]}") ;;
     bench) wanted+=("${packages_bench[@]}") ;;
-    *) echo "unknown group: $group (build, ci, aarch64, ppc64le, s390x, bench)" >&2; exit 2 ;;
+    clients) wanted+=("${packages_clients[@]}") ;;
+    *) echo "unknown group: $group (build, ci, aarch64, ppc64le, s390x, bench, clients)" >&2; exit 2 ;;
   esac
 done
 
@@ -91,6 +95,8 @@ for group in "${groups[@]}"; do [ "$group" != ci ] || wants_ci=true; done
 missing=()
 for package in "${wanted[@]}"; do
   case $package in libclang-rt-*-dev) continue ;; esac  # named by clang_runtime
+  # Node.js from another archive may bring npm along under its own name.
+  if [ "$package" = npm ] && command -v npm >/dev/null; then continue; fi
   installed "$package" || missing+=("$package")
 done
 runtime=

@@ -36,14 +36,14 @@ void check_answer(const ResponseMessage& m, const Request& request, std::uint16_
       FUZZ_CHECK(m.bytes[0] == 1);
       FUZZ_CHECK(read_u16(&m.bytes[2], lsb) == sequence);
       FUZZ_CHECK(std::uint64_t{32} + 4 * std::uint64_t{read_u32(&m.bytes[4], lsb)} == m.bytes.size());
-      FUZZ_CHECK(m.error.empty());
+      FUZZ_CHECK(m.error_lead.empty());
       break;
     case ResponseMessage::Kind::no_reply:
       FUZZ_CHECK(opcode == 55 || opcode == 60);
-      FUZZ_CHECK(m.bytes.empty() && m.error.empty());
+      FUZZ_CHECK(m.bytes.empty() && m.error_lead.empty());
       break;
     case ResponseMessage::Kind::error:
-      FUZZ_CHECK(!m.error.empty() && m.error.find('\n') == std::string::npos);
+      FUZZ_CHECK(!m.error_lead.empty() && m.error_lead.find('\n') == std::string::npos);
       FUZZ_CHECK(m.bytes.empty());
       break;
   }
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string again_notices;
   const ResponseMessage again = create_response_message(sequence, request, lsb, to_console ? nullptr : &again_notices);
-  FUZZ_CHECK(again.kind == first.kind && again.bytes == first.bytes && again.error == first.error);
+  FUZZ_CHECK(again.kind == first.kind && again.bytes == first.bytes && again.error_lead == first.error_lead);
   FUZZ_CHECK(again_notices == notices);
   return 0;
 }

@@ -71,14 +71,13 @@ std::string replace_asterisks(std::string_view text) {
 }  // namespace
 
 CommandLine read_command_line(const std::vector<std::string>& args) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (!is_valid_utf8(args[i]))
-      fail("command-line argument " + std::to_string(i) + " is not valid UTF-8");
-  }
   CommandLine line{AutoDisplay{}, {}};
   std::size_t first_run_arg = 1;
+  // A ":" is one byte in UTF-8 and never part of another character, so an
+  // argument that is not UTF-8 can still be told apart here.
   if (args.size() > 1 && args[1].find(':') != std::string::npos) {
     const std::string& a = args[1];
+    if (!is_valid_utf8(a)) fail("command-line argument 1 is not valid UTF-8");
     if (a.front() == ':') {
       const std::string_view text = std::string_view(a).substr(1);
       const auto number = parse_display_number(text);

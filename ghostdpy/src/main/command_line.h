@@ -1,6 +1,7 @@
 // Reading ghostdpy's command line: [BIND_DISPLAY] [RUN_PROGRAM [ARGS...]].
-// Only argument 1 is ever interpreted; everything after it is passed on
-// byte for byte.
+// Only argument 1 is ever interpreted, and must be UTF-8 when it is a
+// BIND_DISPLAY; the program and its arguments are passed on byte for byte,
+// whatever their encoding (a Latin-1 file name included).
 #pragma once
 
 #include <cstdint>
@@ -31,8 +32,8 @@ std::optional<std::uint64_t> parse_display_number(std::string_view text);
 
 bool is_valid_utf8(std::string_view text);
 
-/// args holds argument 0 too. Fails fatally on an argument that is not UTF-8
-/// and goes through `ussage` for an invalid display number.
+/// args holds argument 0 too. Fails fatally on a BIND_DISPLAY that is not
+/// UTF-8 and goes through `ussage` for an invalid display number.
 CommandLine read_command_line(const std::vector<std::string>& args);
 
 }  // namespace launcher

@@ -85,6 +85,10 @@ struct Options {
   std::vector<std::string> env;  // extra "K=V" entries, replacing inherited ones
   std::string cwd;
   std::vector<std::string> wrapper;  // e.g. setpriv and its options, run in front of ghostdpy
+  std::string stdout_path;           // instead of a file of the harness (then out() is empty)
+  std::vector<int> closed;           // descriptors ghostdpy starts without
+  std::string terminal;              // a terminal as standard input and controlling terminal,
+                                     // in a session of its own
 };
 
 // One running ghostdpy, in its own process group, with standard output and
@@ -98,8 +102,12 @@ class Server {
     err_path_ = base + ".err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string stdout_path = options.stdout_path.empty() ? out_path_ : options.stdout_path;
+    posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // After setsid (below), the first terminal opened becomes the controlling one.
+    if (!options.terminal.empty()) posix_spawn_file_actions_addopen(&actions, 0, options.terminal.c_str(), O_RDWR, 0);
+    for (const int fd : options.closed) posix_spawn_file_actions_addclose(&actions, fd);
     if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -107,7 +115,9 @@ class Server {
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+    // A new session is a process group of its own too.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK |
+                                        (options.terminal.empty() ? POSIX_SPAWN_SETPGROUP : POSIX_SPAWN_SETSID));
 
     std::vector<std::string> argv = options.wrapper;
     argv.push_back(options.wrapper.empty() ? options.argv0 : options.program);
@@ -187,15 +197,17 @@ class Server {
 
   void signal(int s) { ASSERT_EQ(::kill(pid_, s), 0); }
 
-  // Waits for the end of the server (killing it after a generous grace time,
-  // which counts as a failure) and collects what it wrote.
-  Result finish() {
+  // Waits for the end of the server (killing it after a grace time, by
+  // default a generous one, which counts as a failure) and collects what it
+  // wrote.
+  Result finish(std::chrono::milliseconds grace = std::chrono::seconds(60)) {
     Result r;
     if (pid_ < 0) return r;
-    for (int i = 0; i < 12000 && !poll_exit(); ++i)
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (!poll_exit() && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (!reaped_) {
-      ADD_FAILURE() << "ghostdpy did not end; killed";
+      ADD_FAILURE() << "ghostdpy did not end within " << grace.count() << " ms; killed";
       ::kill(-pid_, SIGKILL);
       ::waitpid(pid_, &status_, 0);
       reaped_ = true;
@@ -225,6 +237,15 @@ inline Options with_env(std::vector<std::string> env) {
   Options o;
   o.env = std::move(env);
   return o;
+}
+
+// Waits (bounded) until the file at path holds `text`; false if it never does.
+inline bool wait_for_text(const std::string& path, const std::string& text) {
+  for (int i = 0; i < 6000; ++i) {
+    if (read_file(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 inline Options in_dir(std::string cwd) {

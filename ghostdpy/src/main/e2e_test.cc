@@ -56,14 +56,24 @@ TEST_F(CommandLineE2E, UsageNamesTheProgramAsStarted) {
   }
 }
 
-TEST_F(CommandLineE2E, ArgumentsMustBeUtf8) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"\xff"}, {":5", "prog", "caf\xe9"}, {"\xc3(:1"}}) {
-    const Result r = run(args);
+TEST_F(CommandLineE2E, OnlyTheDisplayArgumentMustBeUtf8) {
+  {
+    const Result r = run({"\xc3(:1", "true"});
     EXPECT_EQ(r.exit_code(), 101);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("ghostdpy[main]: fatal: ", 0), 0u) << r.err;
-    EXPECT_NE(r.err.find("not valid UTF-8"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, "ghostdpy[main]: fatal: command-line argument 1 is not valid UTF-8\n");
+  }
+  {
+    // A Latin-1 file name reaches the program byte for byte.
+    const Result r = run({":5", "sh", "-c", "printf '<%s>' \"$1\"", "sh", "caf\xe9"});
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X5\n<caf\xe9>Program successfully executed.\n");
+  }
+  {
+    const Result r = run({"\xff"});  // no colon: the program's name, not a display
+    EXPECT_EQ(r.exit_code(), 101);
+    EXPECT_EQ(r.err, "ghostdpy: cannot execute \xff: No such file or directory (errno 2)\n"
+                     "Failed to execute process '\xff'\n" + usage_report("ghostdpy"));
   }
   EXPECT_FALSE(exists("/tmp/.X11-unix/X5"));
 }
@@ -279,7 +289,7 @@ TEST_F(TcpE2E, Listeners) {
     EXPECT_TRUE(input_focus(client.fd, 1)) << shown;
   }
   {
-    // Port 0: the port the system chose is announced, and given as DISPLAY.
+    // Port 0: the port the system chose is announced, and named in DISPLAY.
     Server server({"127.0.0.1:0"});
     ASSERT_TRUE(server.wait_listening()) << server.err();
     const std::string line = server.out();
@@ -292,25 +302,43 @@ TEST_F(TcpE2E, Listeners) {
     ASSERT_GE(client.fd, 0) << line;
     EXPECT_EQ(handshake(client.fd), 9556u);
     const Result r = run({"[::1]:0", "sh", "-c", kPrintDisplay});
-    const auto shown = r.out.substr(0, r.out.find('\n')).substr(std::strlen("Server listening on "));
-    EXPECT_NE(shown, "[::1]:0");
-    EXPECT_EQ(r.out, "Server listening on " + shown + "\n<" + shown + ">Program successfully executed.\n");
+    const std::string announced = r.out.substr(0, r.out.find('\n'));
+    const std::string ipv6_prefix = "Server listening on [::1]:";
+    ASSERT_EQ(announced.rfind(ipv6_prefix, 0), 0u) << r.out << r.err;
+    const int chosen = std::atoi(announced.c_str() + ipv6_prefix.size());
+    ASSERT_GE(chosen, 6000) << announced;  // the system's ephemeral ports lie far above
+    EXPECT_EQ(r.out, announced + "\n<[::1]:" + std::to_string(chosen - 6000) + ">Program successfully executed.\n");
   }
   {
-    // "+" before a resolved port; DISPLAY is the bind address text itself.
+    // "+" before a resolved port; DISPLAY names the port less 6000, as X clients read it.
     const int port = free_port();
     const Result r = run({"localhost:+" + std::to_string(port), "sh", "-c", kPrintDisplay});
     EXPECT_EQ(r.exit_code(), 0) << r.err;
-    EXPECT_EQ(r.out, "Server listening on localhost:+" + std::to_string(port) + "\n<localhost:+" +
-                         std::to_string(port) + ">Program successfully executed.\n");
+    EXPECT_EQ(r.out, "Server listening on localhost:+" + std::to_string(port) + "\n<localhost:" +
+                         std::to_string(port - 6000) + ">Program successfully executed.\n");
   }
   {
     const int port = free_port();
     const Result r = run({"*:" + std::to_string(port), "sh", "-c", kPrintDisplay},
                          with_env({"DISPLAY=:42"}));
-    EXPECT_EQ(r.out, "Server listening on 0.0.0.0:" + std::to_string(port) + "\n<0.0.0.0:" +
-                         std::to_string(port) + ">Program successfully executed.\n");
+    EXPECT_EQ(r.out, "Server listening on 0.0.0.0:" + std::to_string(port) + "\n<127.0.0.1:" +
+                         std::to_string(port - 6000) + ">Program successfully executed.\n");
   }
+}
+
+TEST_F(TcpE2E, ProgramsReachTheDisplay) {
+  for (const std::string host : {"127.0.0.1", "[::1]"}) {
+    const std::string address = host + ":" + std::to_string(free_port());
+    const Result r = run({address, kXprobe});
+    EXPECT_EQ(r.exit_code(), 0) << address << ": " << r.err;
+    EXPECT_NE(r.out.find("xprobe: done\n"), std::string::npos) << address;
+  }
+  // A port that no display name reaches: refused before anything is bound.
+  const Result r = run({"127.0.0.1:5999", "true"});
+  EXPECT_EQ(r.exit_code(), 101);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Cannot give a program a display on '127.0.0.1:5999': X display names reach TCP ports from "
+                   "6000 up only\n" + usage_report("ghostdpy"));
 }
 
 TEST_F(TcpE2E, BindFailures) {
@@ -396,17 +424,20 @@ TEST_F(ProgramE2E, ProgramThatCannotStart) {
   touch("/tmp/not-executable");
   const struct {
     std::vector<std::string> args;
+    const char* reason;
     const char* shown;
   } cases[] = {
-      {{":5", "nosuchprog", "-a", "b"}, "nosuchprog -a b"},
-      {{":5", "/tmp/not-executable"}, "/tmp/not-executable"},
-      {{":5", "./relative/missing", "x y"}, "./relative/missing x y"},
+      {{":5", "nosuchprog", "-a", "b"}, "nosuchprog: No such file or directory (errno 2)", "nosuchprog -a b"},
+      {{":5", "/tmp/not-executable"}, "/tmp/not-executable: Permission denied (errno 13)", "/tmp/not-executable"},
+      {{":5", "./relative/missing", "x y"}, "./relative/missing: No such file or directory (errno 2)",
+       "./relative/missing x y"},
   };
   for (const auto& c : cases) {
     const Result r = run(c.args);
     EXPECT_EQ(r.exit_code(), 101) << c.shown;
     EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X5\n");
-    EXPECT_EQ(r.err, std::string("Failed to execute process '") + c.shown + "'\n" + usage_report("ghostdpy"));
+    EXPECT_EQ(r.err, std::string("ghostdpy: cannot execute ") + c.reason + "\nFailed to execute process '" + c.shown +
+                         "'\n" + usage_report("ghostdpy"));
     EXPECT_FALSE(exists("/tmp/.X11-unix/X5")) << c.shown;  // the failure hook removed it
     EXPECT_FALSE(exists("/tmp/.X5-lock")) << c.shown;        // and the lock
   }
@@ -414,46 +445,123 @@ TEST_F(ProgramE2E, ProgramThatCannotStart) {
   const int port = free_port();
   const Result r = run({"127.0.0.1:" + std::to_string(port), "nosuchprog"});
   EXPECT_EQ(r.exit_code(), 101);
-  EXPECT_EQ(r.err, "Failed to execute process 'nosuchprog'\n" + usage_report("ghostdpy"));
+  EXPECT_EQ(r.err, "ghostdpy: cannot execute nosuchprog: No such file or directory (errno 2)\n"
+                   "Failed to execute process 'nosuchprog'\n" + usage_report("ghostdpy"));
 }
 
-TEST_F(ProgramE2E, NoDescriptorInherited) {
-  // The helper exits 61 when it holds any socket, 62 when SIGPIPE is not at its default.
+TEST_F(ProgramE2E, ScriptWithoutInterpreterLineRunsInTheShell) {
+  // As execvp does: by its path, and found along PATH.
+  ASSERT_EQ(::mkdir("/tmp/bin", 0755), 0);
+  const std::string script = "/tmp/bin/no-interpreter-line";
+  {
+    std::ofstream(script) << "printf '[%s]' \"$@\"; exit 4\n";
+  }
+  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+  const Result by_path = run({":5", script, "a b", "c"});
+  EXPECT_EQ(by_path.exit_code(), 4) << by_path.err;
+  EXPECT_EQ(by_path.out, "Server listening on /tmp/.X11-unix/X5\n[a b][c]");
+  const Result found = run({":5", "no-interpreter-line", "d"}, with_env({"PATH=/tmp/bin:/usr/bin:/bin"}));
+  EXPECT_EQ(found.exit_code(), 4) << found.err;
+  EXPECT_EQ(found.out, "Server listening on /tmp/.X11-unix/X5\n[d]");
+  EXPECT_EQ(found.err, "Program failed with exit code: exit status: 4\n");
+  std::filesystem::remove_all("/tmp/bin");
+}
+
+TEST_F(ProgramE2E, InheritedState) {
+  // The helper exits 61 when it holds any socket, and prints the dispositions it got.
+  const std::string defaults = "SIGPIPE default, SIGCHLD default, SIGINT default, SIGTERM default, SIGHUP default\n";
   const int port = free_port();
   for (const std::string& target : {std::string(":4"), "127.0.0.1:" + std::to_string(port)}) {
     const Result r = run({target, self_path, "--inheritance-helper"});
     EXPECT_EQ(r.exit_code(), 0) << target << ": " << r.err;
-    EXPECT_NE(r.out.find("Program successfully executed.\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(defaults + "Program successfully executed.\n"), std::string::npos) << r.out;
+  }
+  {
+    // Started by a parent that ignores SIGCHLD and SIGHUP (nohup's way): the
+    // program still gets them ignored, and its status is not lost.
+    Options o;
+    o.wrapper = {"/bin/bash", "-c", "trap '' CHLD HUP; exec \"$@\"", "bash"};  // dash leaves SIGCHLD alone
+    const Result r = run({":4", self_path, "--inheritance-helper"}, o);
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X4\n"
+                     "SIGPIPE default, SIGCHLD ignored, SIGINT default, SIGTERM default, SIGHUP ignored\n"
+                     "Program successfully executed.\n");
+  }
+  {
+    // Started without standard descriptors: neither the listener nor a
+    // client's socket may take them, or the trace lands in a client's stream.
+    Options o;
+    o.closed = {0, 1, 2};
+    const Result r = run({":4", kXprobe}, o);
+    EXPECT_EQ(r.exit_code(), 0);
+  }
+  EXPECT_FALSE(exists("/tmp/.X11-unix/X4"));
+}
+
+TEST_F(ProgramE2E, OutputIsNeverLostSilently) {
+  {
+    // The program makes the standard output it shares non-blocking, and the
+    // pipe behind it is read only after a second: the whole trace arrives.
+    Options o;
+    o.wrapper = {"/bin/bash", "-c", "\"$@\" | { sleep 1; cat; }; exit ${PIPESTATUS[0]}", "bash"};
+    constexpr int kRequests = 3000;
+    const Result r = run({":6", self_path, "--non-blocking-client", std::to_string(kRequests)}, o);
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    std::istringstream lines(r.out);
+    int requests = 0, responses = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line == "Request" + std::to_string(requests + 1) +
+                      " = Request { header: RequestHeader { opcode: 43, extra_spec: 0, length: 1 }, data: None }")
+        ++requests;
+      if (line.rfind("Response" + std::to_string(responses + 1) + " = [1, 0, ", 0) == 0 && line.back() == ']')
+        ++responses;
+    }
+    EXPECT_EQ(requests, kRequests);
+    EXPECT_EQ(responses, kRequests);
+    EXPECT_EQ(r.err.find("trace output failed"), std::string::npos) << r.err;
+  }
+  {
+    // A full disk: said once, and the program's status stays.
+    Options o;
+    o.stdout_path = "/dev/full";
+    const Result r = run({":6", "sh", "-c", "exit 3"}, o);
+    EXPECT_EQ(r.exit_code(), 3);
+    EXPECT_EQ(r.err, "ghostdpy: trace output failed: No space left on device (errno 28)\n"
+                     "Program failed with exit code: exit status: 3\n");
   }
 }
 
 // ---- signals ---------------------------------------------------------------
 
-TEST_F(SignalE2E, Interrupts) {
-  {
-    // SIGINT in Unix mode: file and lock removed, nothing printed, status 0.
+const struct StopSignal {
+  int number;
+  const char* report;
+} kStopSignals[] = {{SIGINT, "signal: 2 (SIGINT)"}, {SIGTERM, "signal: 15 (SIGTERM)"}, {SIGHUP, "signal: 1 (SIGHUP)"}};
+
+TEST_F(SignalE2E, StopsWithoutAProgram) {
+  for (const StopSignal& s : kStopSignals) {
+    // Unix mode: file and lock removed, nothing printed, status 0.
     Server server({":11"});
     ASSERT_TRUE(server.wait_interruptible()) << server.err();
     EXPECT_TRUE(exists("/tmp/.X11-unix/X11"));
     EXPECT_EQ(read_file("/tmp/.X11-lock"), lock_text(server.pid()));
-    server.signal(SIGINT);
+    server.signal(s.number);
     const Result r = server.finish();
-    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.exit_code(), 0) << s.report;
     EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X11\n");
     EXPECT_EQ(r.err, "");
-    EXPECT_FALSE(exists("/tmp/.X11-unix/X11"));
-    EXPECT_FALSE(exists("/tmp/.X11-lock"));
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X11")) << s.report;
+    EXPECT_FALSE(exists("/tmp/.X11-lock")) << s.report;
   }
   {
-    // Twice in a row, while a program runs: still one clean end with 0.
-    Server server({":11", "sleep", "60"});
+    // TCP mode: the same.
+    const int port = free_port();
+    Server server({"127.0.0.1:" + std::to_string(port)});
     ASSERT_TRUE(server.wait_interruptible()) << server.err();
-    server.signal(SIGINT);
-    server.signal(SIGINT);
+    server.signal(SIGTERM);
     const Result r = server.finish();
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_FALSE(exists("/tmp/.X11-unix/X11"));
   }
   {
     // A socket file and a lock that someone else removed and replaced with
@@ -486,27 +594,78 @@ TEST_F(SignalE2E, Interrupts) {
     EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X11\nProgram successfully executed.\n");
     EXPECT_EQ(r.err, "");
   }
+}
+
+TEST_F(SignalE2E, StopsEndTheProgramFirst) {
+  const std::string started = "/tmp/started";
+  const std::string program = "echo > " + started + "; exec sleep 60";
+  for (const StopSignal& s : kStopSignals) {
+    // As `docker stop` does: the signal, then SIGKILL after a grace time, within
+    // which the program has ended, been reported, and the socket is gone.
+    ::unlink(started.c_str());
+    Server server({":12", "sh", "-c", program});
+    ASSERT_TRUE(wait_for_text(started, "\n")) << server.err();
+    server.signal(s.number);
+    const Result r = server.finish(std::chrono::seconds(10));
+    EXPECT_EQ(r.exit_code(), 128 + s.number) << s.report;
+    EXPECT_EQ(r.err, std::string("Program failed with exit code: ") + s.report + "\n");
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X12")) << s.report;
+    EXPECT_FALSE(exists("/tmp/.X12-lock")) << s.report;
+  }
   {
-    // SIGTERM keeps its default action: the file stays behind.
-    Server server({":12"});
-    ASSERT_TRUE(server.wait_listening()) << server.err();
+    // A program that ends in its own way on the signal: its status is the server's.
+    ::unlink(started.c_str());
+    Server server({":12", "sh", "-c", "trap 'exit 7' TERM; echo > " + started + "; sleep 60 & wait"});
+    ASSERT_TRUE(wait_for_text(started, "\n")) << server.err();
     server.signal(SIGTERM);
-    const Result r = server.finish();
-    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM);
-    EXPECT_TRUE(exists("/tmp/.X11-unix/X12"));
-    ::unlink("/tmp/.X11-unix/X12");
-    ::unlink("/tmp/.X12-lock");
+    const Result r = server.finish(std::chrono::seconds(10));
+    EXPECT_EQ(r.exit_code(), 7);
+    EXPECT_EQ(r.err, "Program failed with exit code: exit status: 7\n");
   }
   {
-    // TCP mode: SIGINT is not caught at all.
-    const int port = free_port();
-    Server server({"127.0.0.1:" + std::to_string(port)});
-    ASSERT_TRUE(server.wait_listening()) << server.err();
-    server.signal(SIGINT);
-    const Result r = server.finish();
-    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGINT) << r.status;
-    EXPECT_EQ(r.err, "");
+    // Under timeout(1), which signals its command and then the whole group.
+    Options o;
+    o.wrapper = {"/usr/bin/timeout", "--preserve-status", "-s", "TERM", "1"};
+    const Result r = run({":12", "sleep", "60"}, o);
+    EXPECT_EQ(r.exit_code(), 143);
+    EXPECT_FALSE(exists("/tmp/.X11-unix/X12"));
   }
+}
+
+TEST_F(SignalE2E, PassedOnOnceUnlessTheProgramHasItAlready) {
+  // ghostdpy in a session of its own on a terminal; the program records every
+  // stop signal it gets, and ends on SIGTERM.
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0) << std::strerror(errno);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  Options o;
+  o.terminal = ::ptsname(terminal);
+  const std::string record = "/tmp/signals";
+  std::string want = "ready\n";
+  {
+    Server server({":13", self_path, "--signal-recorder", record}, o);
+    ASSERT_TRUE(wait_for_text(record, want)) << server.err();
+    // Sent to ghostdpy alone, each time again.
+    for (const int s : {SIGINT, SIGHUP, SIGINT}) {
+      server.signal(s);
+      want += std::string(s == SIGINT ? "SIGINT" : "SIGHUP") + " from a process\n";
+      ASSERT_TRUE(wait_for_text(record, want)) << read_file(record);
+    }
+    // Ctrl-C on the terminal reaches the whole foreground group: the program
+    // has it already. Had it been passed on as well, the program would see it
+    // a second time before the SIGTERM that ghostdpy passes on after it.
+    ASSERT_EQ(::write(terminal, "\x03", 1), 1);
+    want += "SIGINT from the terminal\n";
+    ASSERT_TRUE(wait_for_text(record, want)) << read_file(record);
+    server.signal(SIGTERM);
+    want += "SIGTERM from a process\n";
+    const Result r = server.finish();
+    EXPECT_EQ(r.exit_code(), 0) << r.err;
+    EXPECT_EQ(read_file(record), want);
+  }
+  ::close(terminal);
+  EXPECT_FALSE(exists("/tmp/.X11-unix/X13"));
 }
 
 // ---- connections -----------------------------------------------------------
@@ -617,7 +776,7 @@ TEST_F(ConcurrencyE2E, InterruptDuringTraffic) {
   EXPECT_FALSE(exists("/tmp/.X11-unix/X15"));
 }
 
-// The started program's side of NoDescriptorInherited.
+// The started program's side of InheritedState.
 int inheritance_helper() {
   DIR* dir = ::opendir("/proc/self/fd");
   if (!dir) return 63;
@@ -633,9 +792,60 @@ int inheritance_helper() {
   }
   ::closedir(dir);
   if (sockets > 0) return 61;
-  struct sigaction current;
-  if (::sigaction(SIGPIPE, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return 62;
+  const char* separator = "";
+  for (const auto& [signal, name] : {std::pair{SIGPIPE, "SIGPIPE"}, std::pair{SIGCHLD, "SIGCHLD"},
+                                     std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"},
+                                     std::pair{SIGHUP, "SIGHUP"}}) {
+    struct sigaction current;
+    if (::sigaction(signal, nullptr, &current) != 0) return 62;
+    const char* action = current.sa_handler == SIG_IGN ? "ignored" : current.sa_handler == SIG_DFL ? "default" : "caught";
+    std::printf("%s%s %s", separator, name, action);
+    separator = ", ";
+  }
+  std::printf("\n");
   return 0;
+}
+
+// The started program of PassedOnOnceUnlessTheProgramHasItAlready: a line per
+// stop signal, in a file; ends on SIGTERM.
+int record_fd = -1;
+
+void record_signal(int signal, siginfo_t* info, void*) {
+  char line[64];
+  const int n = std::snprintf(line, sizeof line, "%s from %s\n",
+                              signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM",
+                              info->si_code == SI_KERNEL ? "the terminal" : "a process");
+  (void)!::write(record_fd, line, static_cast<size_t>(n));
+  if (signal == SIGTERM) ::_exit(0);
+}
+
+int signal_recorder(const char* path) {
+  record_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (record_fd < 0) return 63;
+  struct sigaction action{};
+  action.sa_sigaction = record_signal;
+  action.sa_flags = SA_SIGINFO;
+  sigfillset(&action.sa_mask);
+  for (const int s : {SIGINT, SIGHUP, SIGTERM}) ::sigaction(s, &action, nullptr);
+  (void)!::write(record_fd, "ready\n", 6);
+  for (;;) ::pause();
+}
+
+// The started program of OutputIsNeverLostSilently: makes the standard output
+// it shares with ghostdpy non-blocking, then asks for `count` replies.
+int non_blocking_client(int count) {
+  if (::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK) != 0) return 63;
+  const char* display = std::getenv("DISPLAY");
+  const int fd = connect_unix(std::string("/tmp/.X11-unix/X") + (display ? display + 1 : ""));
+  if (fd < 0 || handshake(fd) == 0) return 62;
+  std::vector<unsigned char> batch;
+  for (int i = 0; i < count; ++i) batch.insert(batch.end(), {43, 0, 1, 0});
+  std::thread sender([&] { send_all(fd, batch.data(), batch.size()); });
+  std::vector<unsigned char> replies(32 * static_cast<size_t>(count));
+  const bool all = recv_all(fd, replies.data(), replies.size());
+  sender.join();
+  ::close(fd);
+  return all ? 0 : 61;
 }
 
 }  // namespace
@@ -643,6 +853,9 @@ int inheritance_helper() {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--inheritance-helper") == 0) return e2e::inheritance_helper();
+  if (argc > 2 && std::strcmp(argv[1], "--signal-recorder") == 0) return e2e::signal_recorder(argv[2]);
+  if (argc > 2 && std::strcmp(argv[1], "--non-blocking-client") == 0)
+    return e2e::non_blocking_client(std::atoi(argv[2]));
   char self[4096];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   e2e::self_path = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);

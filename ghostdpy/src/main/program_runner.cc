@@ -1,12 +1,11 @@
 #include "program_runner.h"
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
-#include <cerrno>
-
 #include "console.h"
+#include "spawn.h"
+#include "supervisor.h"
 #include "usage.h"
 
 extern char** environ;
@@ -51,56 +50,31 @@ std::vector<std::string> environment_with_display(char* const* env, const std::s
 
 namespace {
 
-// posix_spawn attributes, destroyed on every path.
-struct SpawnAttr {
-  posix_spawnattr_t attr;
-  int err = ::posix_spawnattr_init(&attr);
-  ~SpawnAttr() {
-    if (err == 0) ::posix_spawnattr_destroy(&attr);
+std::string joined(const std::vector<std::string>& run_args) {
+  std::string text;
+  for (std::size_t i = 0; i < run_args.size(); ++i) {
+    if (i > 0) text += ' ';
+    text += run_args[i];
   }
-};
-
-std::vector<char*> pointers_to(std::vector<std::string>& texts) {
-  std::vector<char*> out;
-  for (std::string& t : texts) out.push_back(t.data());
-  out.push_back(nullptr);
-  return out;
+  return text;
 }
 
-// Starts the program and waits for it; returns 0 and its wait status, or an errno.
-int spawn_and_wait(std::vector<std::string> args, std::vector<std::string> env, int* wait_status) {
-  SpawnAttr a;
-  if (a.err != 0) return a.err;
-  // The server ignores SIGPIPE; the program must not inherit that.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  if (int err = ::posix_spawnattr_setsigdefault(&a.attr, &defaults); err != 0) return err;
-  if (int err = ::posix_spawnattr_setflags(&a.attr, POSIX_SPAWN_SETSIGDEF); err != 0) return err;
-  const std::vector<char*> argv = pointers_to(args);
-  const std::vector<char*> envp = pointers_to(env);
-  pid_t pid;
-  // posix_spawnp searches the server's own PATH, as execvp would.
-  if (int err = ::posix_spawnp(&pid, argv[0], nullptr, &a.attr, argv.data(), envp.data()); err != 0)
-    return err;
-  for (;;) {
-    if (::waitpid(pid, wait_status, 0) == pid) return 0;
-    if (errno != EINTR) return errno;
-  }
+// The system's reason first, then the message and the usage text.
+[[noreturn]] void cannot_run(const std::vector<std::string>& run_args, const std::string& step, int err) {
+  x11::console_err("ghostdpy: cannot " + step + " " + run_args[0] + ": " + x11::describe_errno(err) + "\n");
+  ussage("Failed to execute process '" + joined(run_args) + "'");
 }
 
 }  // namespace
 
 int run_program(const std::vector<std::string>& run_args, const std::string& display_name) {
+  const std::vector<std::string> env = environment_with_display(environ, display_name);
+  const ProgramStart start =
+      start_program([&](pid_t* pid) { return spawn_program(run_args, env, pid); });
+  if (start.stop_signal != 0) return 128 + start.stop_signal;
+  if (start.error != 0) cannot_run(run_args, "execute", start.error);
   int wait_status = 0;
-  if (spawn_and_wait(run_args, environment_with_display(environ, display_name), &wait_status) != 0) {
-    std::string joined;
-    for (std::size_t i = 0; i < run_args.size(); ++i) {
-      if (i > 0) joined += ' ';
-      joined += run_args[i];
-    }
-    ussage("Failed to execute process '" + joined + "'");
-  }
+  if (const int err = wait_for_program(start.pid, &wait_status); err != 0) cannot_run(run_args, "wait for", err);
   if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) {
     x11::console_out("Program successfully executed.\n");
   } else {

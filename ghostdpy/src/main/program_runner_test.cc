@@ -1,5 +1,7 @@
 #include "program_runner.h"
 
+#include "spawn.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -63,6 +65,17 @@ TEST(ProgramRunnerTest, Environment) {
   char* empty[] = {nullptr};
   EXPECT_EQ(environment_with_display(empty, "0.0.0.0:6000"),
             std::vector<std::string>{"DISPLAY=0.0.0.0:6000"});
+}
+
+TEST(ProgramRunnerTest, PathSearchAsExecvp) {
+  using List = std::vector<std::string>;
+  EXPECT_EQ(exec_candidates("prog", "/a:/b/c"), (List{"/a/prog", "/b/c/prog"}));
+  EXPECT_EQ(exec_candidates("prog", ":/a::"), (List{"prog", "/a/prog", "prog", "prog"}));  // empty: working directory
+  EXPECT_EQ(exec_candidates("prog", nullptr), (List{"/bin/prog", "/usr/bin/prog"}));
+  EXPECT_EQ(exec_candidates("prog", ""), (List{"prog"}));
+  EXPECT_EQ(exec_candidates("./prog", "/a"), (List{"./prog"}));
+  EXPECT_EQ(exec_candidates("dir/prog", "/a"), (List{"dir/prog"}));
+  EXPECT_EQ(exec_candidates("", "/a"), List{});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ constexpr std::size_t kInputCapacity = 16 * 1024;
 // everything pending is flushed before the handler blocks on the client, and
 // whenever it grows past this size.
 constexpr std::size_t kOutputFlushSize = 64 * 1024;
+
+// A request or reply with more bytes than this is traced on its own, in
+// pieces, under the console's lock (its text is about three times its size:
+// 50 MB for the largest request), and a reply that large is sent straight
+// from the builder's buffer rather than gathered.
+constexpr std::size_t kLargeSize = 16 * 1024;
 
 constexpr std::size_t kSetupFixedSize = 12;
 constexpr std::size_t kHeaderSize = 4;
@@ -59,13 +66,17 @@ End io_failure(const char* context, const std::string& description) {
 std::size_t buffered(const Connection& c) { return c.in_end - c.in_begin; }
 const std::uint8_t* unread(const Connection& c) { return c.in.get() + c.in_begin; }
 
+// Writes the pending trace, so that a line written on its own comes after it.
+void flush_trace(Connection& c) {
+  if (c.trace.empty()) return;
+  console_out(c.trace);
+  c.trace.clear();
+}
+
 // Writes the pending trace, then sends the pending replies, so that each
 // reply's trace line is out before the reply. Returns 0 or the send errno.
 int flush_output(Connection& c) {
-  if (!c.trace.empty()) {
-    console_out(c.trace);
-    c.trace.clear();
-  }
+  flush_trace(c);
   if (c.replies.empty()) return 0;
   const int err = send_all(c.fd, c.replies.data(), c.replies.size());
   c.replies.clear();
@@ -190,30 +201,97 @@ std::optional<End> read_header(Connection& c, RequestHeader& header, std::size_t
   return std::nullopt;
 }
 
+std::size_t data_size_of(const Request& request) { return request.data ? request.data->size() : 0; }
+
 void trace_request(Connection& c, const Request& request) {
-  c.trace.append("\nRequest");
-  append_decimal(c.trace, c.sequence);
-  c.trace.append(" = ");
-  append_request_text(c.trace, request);
-  c.trace.push_back('\n');
+  if (data_size_of(request) <= kLargeSize) {
+    c.trace.append("\nRequest");
+    append_decimal(c.trace, c.sequence);
+    c.trace.append(" = ");
+    append_request_text(c.trace, request);
+    c.trace.push_back('\n');
+    return;
+  }
+  flush_trace(c);
+  ConsoleMessage line(ConsoleStream::out);
+  std::string head = "\nRequest";
+  append_decimal(head, c.sequence);
+  head.append(" = ");
+  line.write(head);
+  write_request_text(request, [&line](std::string_view piece) { line.write(piece); });
+  line.write("\n");
 }
 
-// Answers one request; returns an End when the builder refuses it.
-std::optional<End> answer(Connection& c, const Request& request) {
-  trace_request(c, request);
+// Traces a reply and sends it, or gathers both with the pending output.
+// Returns 0 or the send errno.
+int trace_and_send_reply(Connection& c, const std::vector<std::uint8_t>& reply) {
+  if (reply.size() <= kLargeSize) {
+    c.trace.append("Response");
+    append_decimal(c.trace, c.sequence);
+    c.trace.append(" = ");
+    append_bytes_text(c.trace, reply);
+    c.trace.push_back('\n');
+    c.replies.insert(c.replies.end(), reply.begin(), reply.end());
+    return 0;
+  }
+  flush_trace(c);
+  {
+    ConsoleMessage line(ConsoleStream::out);
+    std::string head = "Response";
+    append_decimal(head, c.sequence);
+    head.append(" = ");
+    line.write(head);
+    write_bytes_text(reply, [&line](std::string_view piece) { line.write(piece); });
+    line.write("\n");
+  }
+  if (const int err = flush_output(c)) return err;
+  return send_all(c.fd, reply.data(), reply.size());
+}
+
+// "ERROR: " and the builder's error text, written while the request is still
+// at hand, after everything answered before it has gone out.
+std::optional<End> refuse(Connection& c, const ResponseMessage& response, const Request& request) {
+  if (const int err = flush_output(c)) return io_failure("write response error", describe_errno(err));
+  ConsoleMessage line(ConsoleStream::err);
+  line.write("ERROR: ");
+  line.write(response.error_lead);
+  write_request_text(request, [&line](std::string_view piece) { line.write(piece); });
+  line.write("\n");
+  return End{End::Kind::refused, {}};
+}
+
+// Taken while the reply to a request read into an allocation of its own is
+// built. A reply that echoes such a request is as large as it; holding the
+// two at once is the only moment a connection needs twice the request's
+// size, and one connection at a time does: with N large requests in flight
+// the server holds at most N + 1 of them, never 2N. The builder does no
+// I/O, so nobody waits here for a client.
+std::mutex large_reply_lock;
+
+// The builder's answer. The data of a request in `large` is released as soon
+// as the answer no longer needs it: an error text still renders it.
+ResponseMessage respond(Connection& c, const Request& request, std::unique_ptr<std::uint8_t[]>& large) {
+  if (!large) return create_response_message(c.sequence, request, c.lsb_first, &c.trace);
+  std::lock_guard<std::mutex> guard(large_reply_lock);
   ResponseMessage response = create_response_message(c.sequence, request, c.lsb_first, &c.trace);
+  if (response.kind != ResponseMessage::Kind::error) large.reset();
+  return response;
+}
+
+// Answers one request whose data lies in the input buffer or in `large`;
+// returns an End when the builder refuses it or the reply cannot be sent.
+std::optional<End> answer(Connection& c, const Request& request, std::unique_ptr<std::uint8_t[]>& large) {
+  trace_request(c, request);
+  const ResponseMessage response = respond(c, request, large);
+  // From here on request.data is only valid for an error.
   switch (response.kind) {
     case ResponseMessage::Kind::error:
-      return End{End::Kind::refused, std::move(response.error)};
+      return refuse(c, response, request);
     case ResponseMessage::Kind::no_reply:
       break;
     case ResponseMessage::Kind::reply:
-      c.trace.append("Response");
-      append_decimal(c.trace, c.sequence);
-      c.trace.append(" = ");
-      append_bytes_text(c.trace, response.bytes);
-      c.trace.push_back('\n');
-      c.replies.insert(c.replies.end(), response.bytes.begin(), response.bytes.end());
+      if (const int err = trace_and_send_reply(c, response.bytes))
+        return io_failure("write response error", describe_errno(err));
       break;
   }
   ++c.sequence;  // wraps from 65535 to 0
@@ -241,7 +319,7 @@ std::optional<End> serve_requests(Connection& c) {
         return fill_failure("read error", r);
       request.data = std::span<const std::uint8_t>(large.get(), data_size);
     }
-    if (auto end = answer(c, request)) return end;
+    if (auto end = answer(c, request, large)) return end;
     c.in_begin += consumed;
     if (c.trace.size() >= kOutputFlushSize || c.replies.size() >= kOutputFlushSize) {
       if (const int err = flush_output(c)) return io_failure("write response error", describe_errno(err));
@@ -267,8 +345,7 @@ void serve_connection(UniqueFd socket) {
       console_err("Client disconnected\n");
       break;
     case End::Kind::refused:
-      console_err("ERROR: " + end->message + "\n");
-      break;
+      break;  // "ERROR: ..." was written while the request was still at hand
     case End::Kind::fatal:
       report_failure("connection", end->message);
       break;

@@ -47,17 +47,14 @@ ResponseMessage reply_of_size(std::size_t size, std::uint16_t sequence, bool lsb
   return m;
 }
 
-ResponseMessage error_message(std::string_view what, const Request& request) {
+ResponseMessage error_message(std::string_view lead) {
   ResponseMessage m;
   m.kind = ResponseMessage::Kind::error;
-  m.error.assign(what);
-  append_request_text(m.error, request);
+  m.error_lead.assign(lead);
   return m;
 }
 
-ResponseMessage too_short(const Request& request) {
-  return error_message("Request too short for its reply: ", request);
-}
+ResponseMessage too_short() { return error_message("Request too short for its reply: "); }
 
 std::span<const std::uint8_t> data_of(const Request& request) {
   return request.data ? *request.data : std::span<const std::uint8_t>{};
@@ -81,7 +78,7 @@ ResponseMessage get_font_path(std::uint16_t sequence, bool lsb_first) {
 
 ResponseMessage alloc_color(std::uint16_t sequence, const Request& request, bool lsb_first) {
   const auto data = data_of(request);
-  if (data.size() < 10) return too_short(request);  // colormap, red, green, blue
+  if (data.size() < 10) return too_short();  // colormap, red, green, blue
   ResponseMessage m = reply_of_size(kReplyHeaderSize, sequence, lsb_first);
   std::copy(data.begin() + 4, data.begin() + 10, m.bytes.begin() + 8);  // the exact colour
   const std::uint32_t red = read_u16(&data[4], lsb_first) >> 8;
@@ -106,7 +103,7 @@ void append_latin1_as_utf8(std::string& out, std::span<const std::uint8_t> name)
 ResponseMessage query_extension(std::uint16_t sequence, const Request& request, bool lsb_first,
                                 std::string* notices) {
   const auto data = data_of(request);
-  if (data.size() < 4) return too_short(request);  // name length and 2 unused bytes
+  if (data.size() < 4) return too_short();  // name length and 2 unused bytes
   const std::size_t announced = read_u16(&data[0], lsb_first);
   const auto name = data.subspan(4, std::min(announced, data.size() - 4));
 
@@ -147,7 +144,7 @@ ResponseMessage big_requests_enable(std::uint16_t sequence, bool lsb_first) {
 // The client's version comes back as the server's: the data is echoed.
 ResponseMessage version_echo(std::uint16_t sequence, const Request& request, bool lsb_first) {
   const auto data = data_of(request);
-  if (data.size() < 4) return too_short(request);  // major and minor version
+  if (data.size() < 4) return too_short();  // major and minor version
   ResponseMessage m = reply_of_size(28 + data.size(), sequence, lsb_first);
   write_u32(&m.bytes[4], static_cast<std::uint32_t>((data.size() - 4) / 4), lsb_first);
   std::copy(data.begin(), data.end(), m.bytes.begin() + 8);
@@ -178,8 +175,14 @@ ResponseMessage create_response_message(std::uint16_t sequence, const Request& r
     case opcode::kBigRequests:
       return big_requests_enable(sequence, lsb_first);
     default:
-      return error_message("Not implemented opcode ", request);
+      return error_message("Not implemented opcode ");
   }
+}
+
+std::string error_text(const ResponseMessage& message, const Request& request) {
+  std::string text = message.error_lead;
+  append_request_text(text, request);
+  return text;
 }
 
 }  // namespace x11

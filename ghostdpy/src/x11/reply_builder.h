@@ -23,7 +23,11 @@
 //                       length 4194303, u32.
 //
 // Any other opcode ("RENDER" 139 included, although QueryExtension reports it)
-// and any request without the data bytes its reply needs gives an error text.
+// and any request without the data bytes its reply needs gives an error text:
+// a fixed lead ("Not implemented opcode ", "Request too short for its reply: ")
+// followed by the request's text rendering. The builder returns the lead
+// only, so that a 16 MiB request's text (about 50 MB) is never built whole:
+// the caller writes the rendering after it, in pieces.
 // The builder is a pure function apart from the console line that
 // QueryExtension writes for an unknown name.
 #pragma once
@@ -40,8 +44,12 @@ struct ResponseMessage {
   enum class Kind : std::uint8_t { reply, no_reply, error };
   Kind kind = Kind::no_reply;
   std::vector<std::uint8_t> bytes;  ///< kind == reply: sent to the client unchanged
-  std::string error;                ///< kind == error: one line, no line end
+  std::string error_lead;           ///< kind == error: the text before the request's rendering
 };
+
+/// The whole error text: error_lead and the request's rendering, one line
+/// without a line end. For requests of bounded size.
+std::string error_text(const ResponseMessage& message, const Request& request);
 
 /// Answers one request. The line "QueryExtension - not supported <name>\n"
 /// goes to `notices` when given (so that a caller that batches its trace

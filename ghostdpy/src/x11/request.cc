@@ -40,18 +40,18 @@ constexpr std::size_t kSeparator = 2;  // the ", " before every byte but the fir
 
 // Copies a literal without its terminating zero; returns the end.
 template <std::size_t N>
-char* put(char* p, const char (&literal)[N]) {
+char* put_literal(char* p, const char (&literal)[N]) {
   std::memcpy(p, literal, N - 1);
   return p + N - 1;
 }
 
 char* put_decimal(char* p, unsigned n) { return std::to_chars(p, p + 10, n).ptr; }
 
-}  // namespace
-
-void append_bytes_text(std::string& out, std::span<const std::uint8_t> bytes) {
-  // Rendered into a stack buffer up to 256 bytes at a time, then appended:
-  // one capacity check per piece instead of one per character.
+// Renders into a stack buffer up to 256 bytes at a time and hands each piece
+// to put: one capacity check per piece instead of one per character, and no
+// text larger than a piece ever exists here.
+template <typename Put>
+void put_bytes_text(std::span<const std::uint8_t> bytes, Put&& put) {
   constexpr std::size_t kPiece = 256;
   char buffer[kPiece * sizeof(ByteText::text) + 2];
   char* p = buffer;
@@ -70,34 +70,49 @@ void append_bytes_text(std::string& out, std::span<const std::uint8_t> bytes) {
       p += t.size;
     }
     if (done < bytes.size()) {
-      out.append(buffer, p);
+      put(std::string_view(buffer, static_cast<std::size_t>(p - buffer)));
       p = buffer;
     }
   }
   *p++ = ']';
-  out.append(buffer, p);
+  put(std::string_view(buffer, static_cast<std::size_t>(p - buffer)));
+}
+
+template <typename Put>
+void put_request_text(const Request& request, Put&& put) {
+  // The header part has a bounded length: rendered on the stack, put once.
+  char head[128];
+  char* p = put_literal(head, "Request { header: RequestHeader { opcode: ");
+  p = put_decimal(p, request.header.opcode);
+  p = put_literal(p, ", extra_spec: ");
+  p = put_decimal(p, request.header.extra_spec);
+  p = put_literal(p, ", length: ");
+  p = put_decimal(p, request.header.length);
+  p = put_literal(p, " }, data: ");
+  if (!request.data) {
+    p = put_literal(p, "None }");
+    put(std::string_view(head, static_cast<std::size_t>(p - head)));
+    return;
+  }
+  p = put_literal(p, "Some(");
+  put(std::string_view(head, static_cast<std::size_t>(p - head)));
+  put_bytes_text(*request.data, put);
+  put(std::string_view(") }"));
+}
+
+}  // namespace
+
+void append_bytes_text(std::string& out, std::span<const std::uint8_t> bytes) {
+  put_bytes_text(bytes, [&out](std::string_view piece) { out.append(piece); });
 }
 
 void append_request_text(std::string& out, const Request& request) {
-  // The header part has a bounded length: rendered on the stack, appended once.
-  char head[128];
-  char* p = put(head, "Request { header: RequestHeader { opcode: ");
-  p = put_decimal(p, request.header.opcode);
-  p = put(p, ", extra_spec: ");
-  p = put_decimal(p, request.header.extra_spec);
-  p = put(p, ", length: ");
-  p = put_decimal(p, request.header.length);
-  p = put(p, " }, data: ");
-  if (!request.data) {
-    p = put(p, "None }");
-    out.append(head, p);
-    return;
-  }
-  p = put(p, "Some(");
-  out.append(head, p);
-  append_bytes_text(out, *request.data);
-  out.append(") }");
+  put_request_text(request, [&out](std::string_view piece) { out.append(piece); });
 }
+
+void write_bytes_text(std::span<const std::uint8_t> bytes, const TextSink& put) { put_bytes_text(bytes, put); }
+
+void write_request_text(const Request& request, const TextSink& put) { put_request_text(request, put); }
 
 std::string request_text(const Request& request) {
   std::string out;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +31,14 @@ std::string request_text(const Request& request);
 
 /// Appends "[1, 0, 32, 0]": every byte in decimal; "[]" when empty.
 void append_bytes_text(std::string& out, std::span<const std::uint8_t> bytes);
+
+/// Receives a text in consecutive pieces of at most a few KiB each.
+using TextSink = std::function<void(std::string_view)>;
+
+/// The same texts as above, handed to `put` piece by piece, so that the text
+/// of a large request (about three times its size) never exists whole.
+void write_request_text(const Request& request, const TextSink& put);
+void write_bytes_text(std::span<const std::uint8_t> bytes, const TextSink& put);
 
 /// Appends n in decimal.
 void append_decimal(std::string& out, std::uint64_t n);
