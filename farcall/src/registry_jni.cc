@@ -29,8 +29,7 @@ jobjectArray droppedNames(JNIEnv *env, const LibraryNode *library) {
   jobjectArray names = env->NewObjectArray(library->symbolCount, stringClass, nullptr);
   if (names != nullptr) {
     jsize index = 0;
-    for (FunctionNode *node = firstFunction; node != nullptr; node = node->next) {
-      if (node->library != library) continue;
+    for (FunctionNode *node = library->firstOwned; node != nullptr; node = node->nextOwned) {
       jstring name = env->NewStringUTF(node->name);
       if (name == nullptr) {
         env->DeleteLocalRef(names);
