@@ -3,7 +3,9 @@ import com.sun.jna.Pointer;
 import com.tamsor.cobol.rununit.Farcall;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 
 /**
  * The registry at scale, in one virtual machine, interleaved: nanoseconds per
@@ -16,10 +18,13 @@ import java.util.List;
  * then fills each cache to 1, 10, 100, 1,000, 10,000 and 100,000 names. After
  * each step it measures, in an order that rotates, a cached lookup (the name
  * resolved last, again) and a miss (a name the library lacks) of every
- * variant. Medians of all samples are printed as
- * REGISTRY|measure|variant|names|ns, measure being cached, miss or resolve:
- * for resolve, ns per name to resolve the first n names the first time (the
- * total, so that a cost that grows with the cache shows as a rising line).
+ * variant. Then it lists the same library under 1, 10, 100 and 1,000 path
+ * spellings and measures an open of the first, listed path: Farcall's, and
+ * dlopen with dlclose from C. Medians of all samples are printed as
+ * REGISTRY|measure|variant|count|ns, measure being cached, miss, resolve
+ * (ns per name to resolve the first n names the first time: the total, so
+ * that a cost that grows with the cache shows as a rising line) or open
+ * (count being the number of libraries listed).
  *
  * Arguments: libFarcall, the library of names (farcall_many_0 to
  * farcall_many_99999), the peers library (dlsym from C), repetitions, and
@@ -31,9 +36,11 @@ public final class RegistryBench {
     static native long cStrings(String[] strings);
     static native long dlsymRepeated(long handle, long names, int index, int calls);
     static native long dlsymEach(long handle, long names, int from, int to);
+    static native long dlopenCloseRepeated(String path, int calls);
 
     static int[] COUNTS = {1, 10, 100, 1_000, 10_000, 100_000};
     static final String[] VARIANTS = {"farcall", "jna", "dlsym"};
+    static final int[] LIBRARY_COUNTS = {1, 10, 100, 1_000};
     static final long TARGET_NS = 10_000_000L;  // per sample
     static final int ROUNDS = 5;                // samples per variant and step in a repetition
 
@@ -116,6 +123,25 @@ public final class RegistryBench {
         return (int) Math.max(100, Math.min(10_000_000, TARGET_NS / Math.max(ns, 1)));
     }
 
+    static long farcallOpens(String listedPath, int calls) {
+        long s = 0;
+        for (int i = 0; i < calls; i++) s += Farcall.open(listedPath);
+        return s;
+    }
+
+    /** An open of the listed path, calls times: Farcall's, or dlopen and dlclose from C. */
+    static double nsPerOpen(int variant, int calls) {
+        long start = System.nanoTime();
+        sink += variant == 0 ? farcallOpens(path, calls) : dlopenCloseRepeated(path, calls);
+        return (double) (System.nanoTime() - start) / calls;
+    }
+
+    static int callsForOpen(int variant) {
+        double ns = nsPerOpen(variant, 200);
+        ns = nsPerOpen(variant, 2_000);
+        return (int) Math.max(100, Math.min(10_000_000, TARGET_NS / Math.max(ns, 1)));
+    }
+
     static double median(List<Double> samples) {
         double[] sorted = samples.stream().mapToDouble(Double::doubleValue).toArray();
         Arrays.sort(sorted);
@@ -141,18 +167,18 @@ public final class RegistryBench {
         dlHandle = dlopenLazy(path);
         if (cNames == 0 || dlHandle == 0) throw new IllegalStateException("cannot prepare dlsym of " + path);
 
-        // samples[measure][variant][step]: measure 0 cached, 1 miss, 2 resolve
-        List<List<List<List<Double>>>> samples = new ArrayList<>();
-        for (int m = 0; m < 3; m++) {
-            List<List<List<Double>>> byVariant = new ArrayList<>();
-            for (int v = 0; v < 3; v++) {
-                List<List<Double>> byStep = new ArrayList<>();
-                for (int c = 0; c < COUNTS.length; c++) byStep.add(new ArrayList<>());
-                byVariant.add(byStep);
+        // Every sample by measure, variant and count, in the order printed.
+        Map<String, List<Double>> samples = new LinkedHashMap<>();
+        for (String measure : new String[] {"cached", "miss", "resolve"}) {
+            for (String variant : VARIANTS) {
+                for (int count : COUNTS) samples.put(measure + "|" + variant + "|" + count, new ArrayList<>());
             }
-            samples.add(byVariant);
+        }
+        for (String variant : new String[] {"farcall", "dlopen"}) {
+            for (int count : LIBRARY_COUNTS) samples.put("open|" + variant + "|" + count, new ArrayList<>());
         }
         int[][][] calls = new int[2][3][COUNTS.length];
+        int[][] openCalls = new int[2][LIBRARY_COUNTS.length];
 
         // Repetition 0 warms up and sets the number of calls per sample.
         for (int r = 0; r <= repetitions; r++) {
@@ -177,14 +203,17 @@ public final class RegistryBench {
                     }
                     continue;
                 }
-                for (int v = 0; v < 3; v++) samples.get(2).get(v).get(c).add((double) resolveNs[v] / filled);
+                for (int v = 0; v < 3; v++) {
+                    samples.get("resolve|" + VARIANTS[v] + "|" + filled).add((double) resolveNs[v] / filled);
+                }
                 for (int round = 0; round < ROUNDS; round++) {
                     for (int k = 0; k < 6; k++) {
                         int turn = (k + round + r) % 6;
                         int m = turn / 3;
                         int v = turn % 3;
                         int index = m == 0 ? last : absent;
-                        samples.get(m).get(v).get(c).add(nsPerLookup(v, index, calls[m][v][c]));
+                        samples.get((m == 0 ? "cached|" : "miss|") + VARIANTS[v] + "|" + filled)
+                                .add(nsPerLookup(v, index, calls[m][v][c]));
                     }
                 }
             }
@@ -193,16 +222,37 @@ public final class RegistryBench {
                 throw new IllegalStateException("close dropped " + (dropped == null ? 0 : dropped.length) + " names");
             }
             jna.close();
+
+            // An open of a listed path with 1 to 1,000 libraries listed: the
+            // same file under as many spellings (dir/./name, dir/././name...).
+            String directory = path.substring(0, path.lastIndexOf('/') + 1);
+            String file = path.substring(path.lastIndexOf('/') + 1);
+            long[] handles = new long[LIBRARY_COUNTS[LIBRARY_COUNTS.length - 1]];
+            int opened = 0;
+            for (int c = 0; c < LIBRARY_COUNTS.length; c++) {
+                for (; opened < LIBRARY_COUNTS[c]; opened++) {
+                    handles[opened] = Farcall.open(directory + "./".repeat(opened) + file);
+                    if (handles[opened] == 0) throw new IllegalStateException("Farcall cannot open spelling " + opened);
+                }
+                if (r == 0) {
+                    for (int v = 0; v < 2; v++) openCalls[v][c] = callsForOpen(v);
+                    continue;
+                }
+                for (int round = 0; round < ROUNDS; round++) {
+                    for (int k = 0; k < 2; k++) {
+                        int v = (k + round + r) % 2;
+                        samples.get("open|" + (v == 0 ? "farcall" : "dlopen") + "|" + opened)
+                                .add(nsPerOpen(v, openCalls[v][c]));
+                    }
+                }
+            }
+            for (int k = 0; k < opened; k++) Farcall.close(handles[k]);
             System.err.printf("repetition %d of %d done%n", r, repetitions);
         }
 
-        String[] measures = {"cached", "miss", "resolve"};
-        for (int m = 0; m < 3; m++) {
-            for (int v = 0; v < 3; v++) {
-                for (int c = 0; c < COUNTS.length; c++) {
-                    System.out.printf("REGISTRY|%s|%s|%d|%.2f%n", measures[m], VARIANTS[v], COUNTS[c],
-                            median(samples.get(m).get(v).get(c)));
-                }
+        for (Map.Entry<String, List<Double>> entry : samples.entrySet()) {
+            if (!entry.getValue().isEmpty()) {
+                System.out.printf("REGISTRY|%s|%.2f%n", entry.getKey(), median(entry.getValue()));
             }
         }
         System.err.println("(sink " + sink + ")");

@@ -1,6 +1,7 @@
-/* The C side of the registry benchmark: dlsym called from C in a loop, the
-   floor under any lookup of a symbol from Java. The names are converted to
-   C strings once, before any measurement, so the loops time dlsym alone. */
+/* The C side of the registry benchmark: dlsym (and dlopen of a library
+   already loaded) called from C in a loop, the floor under any lookup from
+   Java. The names are converted to C strings once, before any measurement,
+   so the loops time dlsym alone. */
 #include <dlfcn.h>
 #include <jni.h>
 #include <stdint.h>
@@ -59,5 +60,22 @@ EXPORT jlong JNICALL Java_RegistryBench_dlsymEach(JNIEnv *env, jclass cls, jlong
   char **cNames = toPointer(names);
   uintptr_t sum = 0;
   for (jint i = from; i < to; i++) sum += (uintptr_t)dlsym(toPointer(handle), cNames[i]);
+  return (jlong)sum;
+}
+
+/* dlopen(path, RTLD_LAZY) of a library already loaded, and dlclose, calls
+   times; the sum of the handles. */
+EXPORT jlong JNICALL Java_RegistryBench_dlopenCloseRepeated(JNIEnv *env, jclass cls, jstring path,
+                                                            jint calls) {
+  (void)cls;
+  const char *chars = (*env)->GetStringUTFChars(env, path, NULL);
+  if (chars == NULL) return 0;
+  uintptr_t sum = 0;
+  for (jint i = 0; i < calls; i++) {
+    void *handle = dlopen(chars, RTLD_LAZY);
+    sum += (uintptr_t)handle;
+    if (handle != NULL) dlclose(handle);
+  }
+  (*env)->ReleaseStringUTFChars(env, path, chars);
   return (jlong)sum;
 }

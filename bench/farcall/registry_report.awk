@@ -2,7 +2,11 @@
 # RegistryBench.java); variables repetitions, machine, load, when, java.
 $1 == "REGISTRY" {
   ns[$2, $3, $4] = $5
-  if (!($4 in seen)) { seen[$4] = 1; counts[++n] = $4 }
+  if ($2 == "open") {
+    if (!($4 in seenLibraries)) { seenLibraries[$4] = 1; libraries[++l] = $4 }
+  } else if (!($4 in seen)) {
+    seen[$4] = 1; counts[++n] = $4
+  }
 }
 function cell(value) { return value == "" ? "-" : sprintf("%.1f", value) }
 function ratio(a, b) { return (a == "" || b == "" || b == 0) ? "-" : sprintf("%.2fx", a / b) }
@@ -46,5 +50,18 @@ END {
     total = ours * k / 1000000
     print "| " grouped(k) " | " cell(ours) " | " cell(jna) " | " cell(dl) " | " ratio(ours, dl) " | " \
           ratio(ours, jna) " | " (total >= 1 ? sprintf("%.1f ms", total) : sprintf("%.1f us", total * 1000)) " |"
+  }
+  if (l == 0) exit
+  print ""
+  print "An `open` of a path already listed, with 1 to 1,000 libraries listed (the same file under as many"
+  print "path spellings), ns per open: Farcall's, and `dlopen` with `dlclose` of the same path from C."
+  print ""
+  print "| libraries listed | Farcall | vs 1 library | dlopen + dlclose (C) | Farcall / dlopen |"
+  print "|---:|---:|---:|---:|---:|"
+  one = ns["open", "farcall", libraries[1]]
+  for (c = 1; c <= l; c++) {
+    k = libraries[c]
+    ours = ns["open", "farcall", k]; dl = ns["open", "dlopen", k]
+    print "| " grouped(k) " | " cell(ours) " | " ratio(ours, one) " | " cell(dl) " | " ratio(ours, dl) " |"
   }
 }
