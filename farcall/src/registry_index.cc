@@ -31,13 +31,23 @@ void place(IndexSlot *slots, size_t capacity, IndexSlot entry) {
 }  // namespace
 
 size_t hashText(const char *text) {
-  // FNV-1a over the bytes, then mixed: FNV alone leaves the low bits of
-  // names that differ only in their last characters too alike.
-  uint64_t hash = 0xcbf29ce484222325ULL;
-  for (const unsigned char *at = reinterpret_cast<const unsigned char *>(text); *at != 0; ++at) {
-    hash = (hash ^ *at) * 0x100000001b3ULL;
+  // Eight bytes per step, each step one multiply: a byte-at-a-time hash
+  // costs as much as the rest of a cached lookup on a path or a long name.
+  // The words are read in host order, which only has to agree with itself.
+  size_t length = strlen(text);
+  uint64_t hash = 0x9e3779b97f4a7c15ULL ^ length;
+  const char *at = text;
+  for (; length >= 8; at += 8, length -= 8) {
+    uint64_t word;
+    memcpy(&word, at, 8);
+    hash = (hash ^ word) * 0xbf58476d1ce4e5b9ULL;
+    hash ^= hash >> 31;
   }
-  return static_cast<size_t>(mix(hash));
+  uint64_t tail = 0;
+  for (size_t byte = 0; byte < length; ++byte) {
+    tail |= static_cast<uint64_t>(static_cast<unsigned char>(at[byte])) << (8 * byte);
+  }
+  return static_cast<size_t>(mix(hash ^ tail));
 }
 
 size_t hashAddress(const void *address) {
