@@ -1,6 +1,9 @@
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.Pointer;
 import com.tamsor.cobol.rununit.Farcall;
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.LinkedHashMap;
@@ -18,9 +21,9 @@ import java.util.Map;
  * then fills each cache to 1, 10, 100, 1,000, 10,000 and 100,000 names. After
  * each step it measures, in an order that rotates, a cached lookup (the name
  * resolved last, again) and a miss (a name the library lacks) of every
- * variant. Then it lists the same library under 1, 10, 100 and 1,000 path
- * spellings and measures an open of the first, listed path: Farcall's, and
- * dlopen with dlclose from C. Medians of all samples are printed as
+ * variant. Then it lists the same library under 1, 10, 100 and 1,000 paths
+ * of equal length (symbolic links in a temporary directory) and measures an
+ * open of the path listed last: Farcall's, and dlopen with dlclose from C. Medians of all samples are printed as
  * REGISTRY|measure|variant|count|ns, measure being cached, miss, resolve
  * (ns per name to resolve the first n names the first time: the total, so
  * that a cost that grows with the cache shows as a rising line) or open
@@ -129,16 +132,16 @@ public final class RegistryBench {
         return s;
     }
 
-    /** An open of the listed path, calls times: Farcall's, or dlopen and dlclose from C. */
-    static double nsPerOpen(int variant, int calls) {
+    /** An open of a listed path, calls times: Farcall's, or dlopen and dlclose from C. */
+    static double nsPerOpen(int variant, String listedPath, int calls) {
         long start = System.nanoTime();
-        sink += variant == 0 ? farcallOpens(path, calls) : dlopenCloseRepeated(path, calls);
+        sink += variant == 0 ? farcallOpens(listedPath, calls) : dlopenCloseRepeated(listedPath, calls);
         return (double) (System.nanoTime() - start) / calls;
     }
 
-    static int callsForOpen(int variant) {
-        double ns = nsPerOpen(variant, 200);
-        ns = nsPerOpen(variant, 2_000);
+    static int callsForOpen(int variant, String listedPath) {
+        double ns = nsPerOpen(variant, listedPath, 200);
+        ns = nsPerOpen(variant, listedPath, 2_000);
         return (int) Math.max(100, Math.min(10_000_000, TARGET_NS / Math.max(ns, 1)));
     }
 
@@ -148,7 +151,7 @@ public final class RegistryBench {
         return sorted[sorted.length / 2];
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws IOException {
         Farcall.load(args[0]);
         path = args[1];
         System.load(args[2]);
@@ -177,6 +180,15 @@ public final class RegistryBench {
         for (String variant : new String[] {"farcall", "dlopen"}) {
             for (int count : LIBRARY_COUNTS) samples.put("open|" + variant + "|" + count, new ArrayList<>());
         }
+        // The library under as many paths of one length as the most libraries listed.
+        Path linkDirectory = Files.createTempDirectory("registry-bench");
+        String[] links = new String[LIBRARY_COUNTS[LIBRARY_COUNTS.length - 1]];
+        for (int k = 0; k < links.length; k++) {
+            Path link = linkDirectory.resolve(String.format("link%04d.so", k));
+            Files.createSymbolicLink(link, Path.of(path).toAbsolutePath());
+            links[k] = link.toString();
+        }
+
         int[][][] calls = new int[2][3][COUNTS.length];
         int[][] openCalls = new int[2][LIBRARY_COUNTS.length];
 
@@ -223,26 +235,24 @@ public final class RegistryBench {
             }
             jna.close();
 
-            // An open of a listed path with 1 to 1,000 libraries listed: the
-            // same file under as many spellings (dir/./name, dir/././name...).
-            String directory = path.substring(0, path.lastIndexOf('/') + 1);
-            String file = path.substring(path.lastIndexOf('/') + 1);
-            long[] handles = new long[LIBRARY_COUNTS[LIBRARY_COUNTS.length - 1]];
+            // An open of the path listed last, with 1 to 1,000 libraries listed.
+            long[] handles = new long[links.length];
             int opened = 0;
             for (int c = 0; c < LIBRARY_COUNTS.length; c++) {
                 for (; opened < LIBRARY_COUNTS[c]; opened++) {
-                    handles[opened] = Farcall.open(directory + "./".repeat(opened) + file);
-                    if (handles[opened] == 0) throw new IllegalStateException("Farcall cannot open spelling " + opened);
+                    handles[opened] = Farcall.open(links[opened]);
+                    if (handles[opened] == 0) throw new IllegalStateException("Farcall cannot open " + links[opened]);
                 }
+                String listedLast = links[opened - 1];
                 if (r == 0) {
-                    for (int v = 0; v < 2; v++) openCalls[v][c] = callsForOpen(v);
+                    for (int v = 0; v < 2; v++) openCalls[v][c] = callsForOpen(v, listedLast);
                     continue;
                 }
                 for (int round = 0; round < ROUNDS; round++) {
                     for (int k = 0; k < 2; k++) {
                         int v = (k + round + r) % 2;
                         samples.get("open|" + (v == 0 ? "farcall" : "dlopen") + "|" + opened)
-                                .add(nsPerOpen(v, openCalls[v][c]));
+                                .add(nsPerOpen(v, listedLast, openCalls[v][c]));
                     }
                 }
             }
@@ -255,6 +265,8 @@ public final class RegistryBench {
                 System.out.printf("REGISTRY|%s|%.2f%n", entry.getKey(), median(entry.getValue()));
             }
         }
+        for (String link : links) Files.delete(Path.of(link));
+        Files.delete(linkDirectory);
         System.err.println("(sink " + sink + ")");
     }
 }

@@ -53,8 +53,9 @@ END {
   }
   if (l == 0) exit
   print ""
-  print "An `open` of a path already listed, with 1 to 1,000 libraries listed (the same file under as many"
-  print "path spellings), ns per open: Farcall's, and `dlopen` with `dlclose` of the same path from C."
+  print "An `open` of the path listed last, with 1 to 1,000 libraries listed (the same file under as many"
+  print "symbolic links, paths of one length), ns per open: Farcall's, and `dlopen` with `dlclose` of the"
+  print "same path from C."
   print ""
   print "| libraries listed | Farcall | vs 1 library | dlopen + dlclose (C) | Farcall / dlopen |"
   print "|---:|---:|---:|---:|---:|"
