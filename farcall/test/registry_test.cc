@@ -114,6 +114,7 @@ class RegistryTest : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(jni.charsOutstanding, 0);
     EXPECT_EQ(jni.classRefsOutstanding, 0);
+    EXPECT_LT(jni.stringRefsPeak, 16) << "the local references a virtual machine promises";
     EXPECT_EQ(jni.badCalls, 0);
     expectConsistentRegistry();
     registryAllocate = malloc;
