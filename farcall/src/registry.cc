@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "registry_index.h"
+
 LibraryNode *firstLibrary = nullptr;
 FunctionNode *firstFunction = nullptr;
 
@@ -12,49 +14,111 @@ char *(*registryCopyString)(const char *text) = strdup;
 
 namespace {
 
+LibraryNode *lastLibrary = nullptr;
+FunctionNode *lastFunction = nullptr;
+
+NodeIndex librariesByPath{};
+NodeIndex librariesByAddress{};
+NodeIndex functionsByName{};
+
+LibraryNode *libraryWithPath(const char *path, size_t hash) {
+  return static_cast<LibraryNode *>(indexFind(librariesByPath, hash, [path](const void *node) {
+    return strcmp(static_cast<const LibraryNode *>(node)->path, path) == 0;
+  }));
+}
+
+FunctionNode *functionWithName(const char *name, size_t hash) {
+  return static_cast<FunctionNode *>(indexFind(functionsByName, hash, [name](const void *node) {
+    return strcmp(static_cast<const FunctionNode *>(node)->name, name) == 0;
+  }));
+}
+
 void appendLibrary(LibraryNode *node) {
-  LibraryNode **link = &firstLibrary;
-  while (*link != nullptr) link = &(*link)->next;
-  *link = node;
-}
-
-void appendFunction(FunctionNode *node) {
-  FunctionNode **link = &firstFunction;
-  while (*link != nullptr) link = &(*link)->next;
-  *link = node;
-}
-
-FunctionNode *cachedFunction(const char *name) {
-  for (FunctionNode *node = firstFunction; node != nullptr; node = node->next) {
-    if (strcmp(node->name, name) == 0) return node;
+  node->previous = lastLibrary;
+  if (lastLibrary != nullptr) {
+    lastLibrary->next = node;
+  } else {
+    firstLibrary = node;
   }
-  return nullptr;
+  lastLibrary = node;
+}
+
+void unlinkLibrary(LibraryNode *node) {
+  if (node->previous != nullptr) {
+    node->previous->next = node->next;
+  } else {
+    firstLibrary = node->next;
+  }
+  if (node->next != nullptr) {
+    node->next->previous = node->previous;
+  } else {
+    lastLibrary = node->previous;
+  }
+}
+
+// Appends to firstFunction and to the chain of the node's library.
+void appendFunction(FunctionNode *node) {
+  node->previous = lastFunction;
+  if (lastFunction != nullptr) {
+    lastFunction->next = node;
+  } else {
+    firstFunction = node;
+  }
+  lastFunction = node;
+
+  LibraryNode *library = node->library;
+  if (library->lastOwned != nullptr) {
+    library->lastOwned->nextOwned = node;
+  } else {
+    library->firstOwned = node;
+  }
+  library->lastOwned = node;
+  library->symbolCount += 1;
+}
+
+// Unlinks from firstFunction only: its library's chain goes as a whole.
+void unlinkFunction(FunctionNode *node) {
+  if (node->previous != nullptr) {
+    node->previous->next = node->next;
+  } else {
+    firstFunction = node->next;
+  }
+  if (node->next != nullptr) {
+    node->next->previous = node->previous;
+  } else {
+    lastFunction = node->previous;
+  }
 }
 
 }  // namespace
 
 LibraryNode *openLibrary(const char *path) {
-  for (LibraryNode *node = firstLibrary; node != nullptr; node = node->next) {
-    if (strcmp(node->path, path) == 0) return node;
-  }
+  const size_t hash = hashText(path);
+  if (LibraryNode *listed = libraryWithPath(path, hash)) return listed;
   void *handle = dlopen(path, RTLD_LAZY);
   if (handle == nullptr) return nullptr;
 
+  // Everything that can fail comes first, so that running out of memory
+  // leaves the lists and the index as they were.
   auto *node = static_cast<LibraryNode *>(registryAllocate(sizeof(LibraryNode)));
   char *copy = node != nullptr ? registryCopyString(path) : nullptr;
-  if (copy == nullptr) {
-    // Out of memory: give back the reference this call took on the library.
+  if (copy == nullptr || !indexReserve(librariesByPath) || !indexReserve(librariesByAddress)) {
+    // Give back the reference this call took on the library.
+    free(copy);
     free(node);
     dlclose(handle);
     return nullptr;
   }
-  *node = LibraryNode{copy, handle, 0, nullptr};
+  *node = LibraryNode{copy, handle, 0, nullptr, nullptr, nullptr, nullptr};
+  indexInsert(librariesByPath, hash, node);
+  indexInsert(librariesByAddress, hashAddress(node), node);
   appendLibrary(node);
   return node;
 }
 
 void *findSymbol(const char *name) {
-  if (FunctionNode *cached = cachedFunction(name)) return cached->address;
+  const size_t hash = hashText(name);
+  if (FunctionNode *cached = functionWithName(name, hash)) return cached->address;
 
   LibraryNode *winner = firstLibrary;
   void *address = nullptr;
@@ -66,44 +130,46 @@ void *findSymbol(const char *name) {
 
   auto *node = static_cast<FunctionNode *>(registryAllocate(sizeof(FunctionNode)));
   char *copy = node != nullptr ? registryCopyString(name) : nullptr;
-  if (copy == nullptr) {
+  if (copy == nullptr || !indexReserve(functionsByName)) {
+    free(copy);
     free(node);
     return nullptr;
   }
-  *node = FunctionNode{copy, address, winner, nullptr};
+  *node = FunctionNode{copy, address, winner, nullptr, nullptr, nullptr};
+  indexInsert(functionsByName, hash, node);
   appendFunction(node);
-  winner->symbolCount += 1;
   return address;
 }
 
 LibraryNode *listedLibrary(const void *handle) {
-  for (LibraryNode *node = firstLibrary; node != nullptr; node = node->next) {
-    if (node == handle) return node;
-  }
-  return nullptr;
+  return static_cast<LibraryNode *>(indexFind(librariesByAddress, hashAddress(handle),
+                                              [handle](const void *node) { return node == handle; }));
 }
 
 void dropLibrary(LibraryNode *library) {
   dlclose(library->handle);
 
-  FunctionNode **link = &firstFunction;
-  while (*link != nullptr) {
-    FunctionNode *node = *link;
-    if (node->library == library) {
-      *link = node->next;
-      free(node->name);
-      free(node);
-    } else {
-      link = &node->next;
-    }
+  FunctionNode *node = library->firstOwned;
+  while (node != nullptr) {
+    FunctionNode *following = node->nextOwned;
+    indexRemove(functionsByName, hashText(node->name), node);
+    unlinkFunction(node);
+    free(node->name);
+    free(node);
+    node = following;
   }
 
-  for (LibraryNode **at = &firstLibrary; *at != nullptr; at = &(*at)->next) {
-    if (*at == library) {
-      *at = library->next;
-      break;
-    }
-  }
+  indexRemove(librariesByPath, hashText(library->path), library);
+  indexRemove(librariesByAddress, hashAddress(library), library);
+  unlinkLibrary(library);
   free(library->path);
   free(library);
+}
+
+LibraryNode *indexedLibrary(const char *path) { return libraryWithPath(path, hashText(path)); }
+
+FunctionNode *indexedFunction(const char *name) { return functionWithName(name, hashText(name)); }
+
+IndexCounts indexCounts() {
+  return IndexCounts{librariesByPath.count, librariesByAddress.count, functionsByName.count};
 }

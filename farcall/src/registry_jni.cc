@@ -21,7 +21,10 @@ const void *jlong_to_ptr(jlong value) {
 
 // The names resolved through library, in resolution order, as a new String
 // array of symbolCount elements. Null, with nothing released, when the virtual
-// machine cannot make the array or one of its strings.
+// machine cannot make the array or one of its strings. Each name's local
+// reference goes as soon as the array holds the string: a library may have
+// thousands of names, and the virtual machine promises room for only 16
+// local references.
 jobjectArray droppedNames(JNIEnv *env, const LibraryNode *library) {
   jclass stringClass = env->FindClass("java/lang/String");
   if (stringClass == nullptr) return nullptr;
@@ -29,8 +32,7 @@ jobjectArray droppedNames(JNIEnv *env, const LibraryNode *library) {
   jobjectArray names = env->NewObjectArray(library->symbolCount, stringClass, nullptr);
   if (names != nullptr) {
     jsize index = 0;
-    for (FunctionNode *node = firstFunction; node != nullptr; node = node->next) {
-      if (node->library != library) continue;
+    for (FunctionNode *node = library->firstOwned; node != nullptr; node = node->nextOwned) {
       jstring name = env->NewStringUTF(node->name);
       if (name == nullptr) {
         env->DeleteLocalRef(names);
@@ -38,6 +40,7 @@ jobjectArray droppedNames(JNIEnv *env, const LibraryNode *library) {
         break;
       }
       env->SetObjectArrayElement(names, index, name);
+      env->DeleteLocalRef(name);
       index += 1;
     }
   }

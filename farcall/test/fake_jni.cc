@@ -95,7 +95,11 @@ jstring FakeJni::NewStringUTF(JNIEnv *env, const char *chars) {
   FakeJni *self = of(env);
   if (self->failNewStringUTFAfter == 0) return nullptr;
   if (self->failNewStringUTFAfter > 0) self->failNewStringUTFAfter -= 1;
-  return self->string(chars);
+  jstring made = self->string(chars);
+  self->objects_.back().liveLocalString = true;
+  self->stringRefsLive += 1;
+  if (self->stringRefsLive > self->stringRefsPeak) self->stringRefsPeak = self->stringRefsLive;
+  return made;
 }
 
 void FakeJni::SetObjectArrayElement(JNIEnv *env, jobjectArray array, jsize index, jobject value) {
@@ -113,7 +117,13 @@ void FakeJni::DeleteLocalRef(JNIEnv *env, jobject reference) {
   FakeJni *self = of(env);
   if (reference == reinterpret_cast<jobject>(&self->stringClass_)) {
     self->classRefsOutstanding -= 1;
-  } else if (self->object(reference) == nullptr) {
+    return;
+  }
+  Object *found = self->object(reference);
+  if (found == nullptr) {
     self->badCalls += 1;
+  } else if (found->liveLocalString) {
+    found->liveLocalString = false;
+    self->stringRefsLive -= 1;
   }
 }

@@ -37,6 +37,8 @@ struct FakeJni {
   int getStringUTFCharsCalls = 0;
   int charsOutstanding = 0;      // GetStringUTFChars not yet released
   int classRefsOutstanding = 0;  // FindClass results not yet deleted
+  int stringRefsLive = 0;        // NewStringUTF results not yet deleted
+  int stringRefsPeak = 0;        // the most of them alive at once
   int badCalls = 0;              // wrong arguments seen (unknown object, bad index...)
 
  private:
@@ -44,6 +46,7 @@ struct FakeJni {
     std::string text;                    // for a String
     std::vector<jobject> elements;       // for an array
     bool isArray = false;
+    bool liveLocalString = false;        // made by NewStringUTF, not yet deleted
   };
   static FakeJni *of(JNIEnv *env);
   Object *object(jobject reference) const;

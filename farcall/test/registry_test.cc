@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ namespace {
 
 const std::string kLibraryA = FARCALL_TEST_LIBRARY_A;
 const std::string kLibraryB = FARCALL_TEST_LIBRARY_B;
+// farcall_many_0 to farcall_many_1999, and farcall_many_1000 to farcall_many_2999.
+const std::string kManyA = FARCALL_TEST_MANY_A;
+const std::string kManyB = FARCALL_TEST_MANY_B;
+
+std::string manyName(int number) { return "farcall_many_" + std::to_string(number); }
 
 // The same file as path, spelled differently: ".../dir/./name".
 std::string otherSpelling(const std::string &path) {
@@ -60,19 +66,45 @@ size_t listedLibraries() {
   return count;
 }
 
-// Every symbolCount matches its FunctionNodes, and every FunctionNode's
-// library is listed.
-void expectConsistentLists() {
+// The lists, the libraries' chains and the index describe one registry:
+// back links mirror the lists; each library's chain holds exactly the
+// FunctionNodes naming it, in list order, and symbolCount counts them; every
+// FunctionNode's library is listed; every node is indexed under its key, and
+// the index holds nothing else.
+void expectConsistentRegistry() {
+  size_t libraries = 0;
+  LibraryNode *previousLibrary = nullptr;
   for (LibraryNode *library = firstLibrary; library != nullptr; library = library->next) {
-    int owned = 0;
+    libraries += 1;
+    EXPECT_EQ(library->previous, previousLibrary) << library->path;
+    EXPECT_EQ(indexedLibrary(library->path), library) << library->path;
+    EXPECT_EQ(listedLibrary(library), library) << library->path;
+    std::vector<FunctionNode *> owned;
     for (FunctionNode *node = firstFunction; node != nullptr; node = node->next) {
-      if (node->library == library) ++owned;
+      if (node->library == library) owned.push_back(node);
     }
-    EXPECT_EQ(library->symbolCount, owned) << library->path;
+    std::vector<FunctionNode *> chain;
+    for (FunctionNode *node = library->firstOwned; node != nullptr; node = node->nextOwned) {
+      chain.push_back(node);
+    }
+    EXPECT_EQ(chain, owned) << library->path;
+    EXPECT_EQ(library->lastOwned, owned.empty() ? nullptr : owned.back()) << library->path;
+    EXPECT_EQ(library->symbolCount, static_cast<int>(owned.size())) << library->path;
+    previousLibrary = library;
   }
+  size_t functions = 0;
+  FunctionNode *previousFunction = nullptr;
   for (FunctionNode *node = firstFunction; node != nullptr; node = node->next) {
+    functions += 1;
+    EXPECT_EQ(node->previous, previousFunction) << node->name;
+    EXPECT_EQ(indexedFunction(node->name), node) << node->name;
     EXPECT_NE(listedLibrary(node->library), nullptr) << node->name;
+    previousFunction = node;
   }
+  const IndexCounts counts = indexCounts();
+  EXPECT_EQ(counts.paths, libraries);
+  EXPECT_EQ(counts.addresses, libraries);
+  EXPECT_EQ(counts.names, functions);
 }
 
 using Names = std::vector<std::optional<std::string>>;
@@ -82,8 +114,9 @@ class RegistryTest : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(jni.charsOutstanding, 0);
     EXPECT_EQ(jni.classRefsOutstanding, 0);
+    EXPECT_LT(jni.stringRefsPeak, 16) << "the local references a virtual machine promises";
     EXPECT_EQ(jni.badCalls, 0);
-    expectConsistentLists();
+    expectConsistentRegistry();
     registryAllocate = malloc;
     registryCopyString = strdup;
     while (firstLibrary != nullptr) dropLibrary(firstLibrary);
@@ -232,6 +265,51 @@ TEST_F(RegistryTest, CloseOfNothingToReport) {
   }
 }
 
+TEST_F(RegistryTest, IndexForgetsExactlyTheNamesACloseDrops) {
+  jlong a = open(kManyA);
+  jlong b = open(kManyB);
+  ASSERT_NE(a, 0);
+  ASSERT_NE(b, 0);
+  // All 3,000 names in a scattered order, so that both libraries' entries
+  // share the index's runs and each library's nodes lie all over the list.
+  constexpr int kNames = 3000;
+  std::vector<int> order;
+  std::vector<jlong> resolved(kNames);
+  for (int k = 0; k < kNames; ++k) order.push_back(k * 7919 % kNames);
+  for (int number : order) {
+    resolved[number] = find(manyName(number).c_str());
+    ASSERT_NE(resolved[number], 0) << number;
+  }
+  EXPECT_EQ(reinterpret_cast<LibraryNode *>(a)->symbolCount, 2000);
+  EXPECT_EQ(reinterpret_cast<LibraryNode *>(b)->symbolCount, 1000);
+
+  Names droppedFromA;
+  for (int number : order) {
+    if (number < 2000) droppedFromA.push_back(manyName(number));
+  }
+  EXPECT_EQ(close(a), droppedFromA);
+  expectConsistentRegistry();
+  {  // B's own names are still served from the index, without a new node
+    for (int number = 2000; number < kNames; ++number) {
+      ASSERT_EQ(find(manyName(number).c_str()), resolved[number]) << number;
+    }
+    EXPECT_EQ(reinterpret_cast<LibraryNode *>(b)->symbolCount, 1000);
+  }
+  {  // no dropped name is found through the index; each is looked up again
+    for (int number = 0; number < 2000; ++number) {
+      ASSERT_EQ(indexedFunction(manyName(number).c_str()), nullptr) << number;
+    }
+    for (int number = 0; number < 1000; ++number) {
+      ASSERT_EQ(find(manyName(number).c_str()), 0) << "only A had " << number;
+    }
+    for (int number = 1000; number < 2000; ++number) {
+      const std::string name = manyName(number);
+      ASSERT_EQ(find(name.c_str()), addressIn(kManyB, name.c_str())) << "B's copy of " << number;
+    }
+    EXPECT_EQ(reinterpret_cast<LibraryNode *>(b)->symbolCount, 2000);
+  }
+}
+
 int allocationsLeft = 0;
 void *failingAllocate(size_t size) { return allocationsLeft-- > 0 ? malloc(size) : nullptr; }
 char *failingCopy(const char *text) { return allocationsLeft-- > 0 ? strdup(text) : nullptr; }
@@ -239,25 +317,88 @@ char *failingCopy(const char *text) { return allocationsLeft-- > 0 ? strdup(text
 TEST_F(RegistryTest, FailedAllocationsChangeNothing) {
   registryAllocate = failingAllocate;
   registryCopyString = failingCopy;
-  for (int succeeding : {0, 1}) {  // the node fails, then the string copy
+  // the node fails, then the string copy, then the index by path, by address
+  for (int succeeding : {0, 1, 2, 3}) {
     allocationsLeft = succeeding;
     EXPECT_EQ(open(kLibraryA), 0);
     EXPECT_EQ(listedLibraries(), 0u);
     EXPECT_FALSE(loaded(kLibraryA)) << "the failed open gives its reference back";
   }
-  allocationsLeft = 2;
+  allocationsLeft = 4;
   jlong a = open(kLibraryA);
   ASSERT_NE(a, 0);
-  for (int succeeding : {0, 1}) {
+  for (int succeeding : {0, 1, 2}) {  // the node, the string copy, the index by name
     allocationsLeft = succeeding;
     EXPECT_EQ(find("farcall_test_a1"), 0);
     EXPECT_TRUE(cachedNames().empty());
     EXPECT_EQ(reinterpret_cast<LibraryNode *>(a)->symbolCount, 0);
   }
-  allocationsLeft = 4;
+  allocationsLeft = 5;
   EXPECT_NE(find("farcall_test_a1"), 0);
   EXPECT_NE(find("farcall_test_a2"), 0);
   EXPECT_EQ(close(a), (Names{"farcall_test_a1", "farcall_test_a2"}));
+}
+
+// Fails the allocation numbered failAt, counting from 0, and no other.
+int allocationsMade = 0;
+int failAt = 0;
+void *allocateFailingOne(size_t size) { return allocationsMade++ == failAt ? nullptr : malloc(size); }
+char *copyFailingOne(const char *text) { return allocationsMade++ == failAt ? nullptr : strdup(text); }
+
+// The lists as names, in order, with each library's symbolCount.
+std::vector<std::string> registrySnapshot() {
+  std::vector<std::string> snapshot;
+  for (LibraryNode *node = firstLibrary; node != nullptr; node = node->next) {
+    snapshot.push_back(std::string(node->path) + " " + std::to_string(node->symbolCount));
+  }
+  for (FunctionNode *node = firstFunction; node != nullptr; node = node->next) snapshot.push_back(node->name);
+  return snapshot;
+}
+
+TEST_F(RegistryTest, EachFailedAllocationLeavesListsAndIndexAgreeing) {
+  registryAllocate = allocateFailingOne;
+  registryCopyString = copyFailingOne;
+  // A run of opens, finds and closes in which every table grows past its
+  // first size and empties again; run once for every allocation it makes,
+  // failing that one.
+  for (failAt = 0;; ++failAt) {
+    SCOPED_TRACE("allocation " + std::to_string(failAt) + " fails");
+    allocationsMade = 0;
+    // A step that made the failing allocation gives 0 (null) and changes
+    // nothing; any other step keeps the registry consistent.
+    auto step = [&](const std::string &what, auto call) {
+      const std::vector<std::string> before = registrySnapshot();
+      const int madeBefore = allocationsMade;
+      const bool succeeded = call();
+      if (madeBefore <= failAt && failAt < allocationsMade) {
+        EXPECT_FALSE(succeeded) << what;
+        EXPECT_EQ(registrySnapshot(), before) << what;
+      }
+      expectConsistentRegistry();
+    };
+    const std::string paths[] = {kLibraryA, otherSpelling(kLibraryA), kLibraryB, kManyA,
+                                 otherSpelling(otherSpelling(kLibraryA))};
+    std::vector<jlong> handles;
+    for (const std::string &path : paths) {
+      step("open " + path, [&] {
+        handles.push_back(open(path));
+        return handles.back() != 0;
+      });
+    }
+    for (const char *name : {"farcall_test_a1", "farcall_test_shared", "farcall_test_b1"}) {
+      step(name, [&] { return find(name) != 0; });
+    }
+    for (int number = 0; number < 20; ++number) {
+      step(manyName(number), [&] { return find(manyName(number).c_str()) != 0; });
+    }
+    for (jlong handle : handles) {
+      step("close", [&] { return close(handle).has_value(); });
+    }
+    EXPECT_EQ(firstLibrary, nullptr);
+    EXPECT_EQ(firstFunction, nullptr);
+    if (allocationsMade <= failAt) break;  // the run made no more allocations to fail
+  }
+  EXPECT_GT(failAt, 40) << "every table grew at least once";
 }
 
 TEST_F(RegistryTest, VirtualMachineFailuresChangeNothing) {
