@@ -248,6 +248,11 @@ inline bool wait_for_text(const std::string& path, const std::string& text) {
   return false;
 }
 
+// A search path every account can read: along one with a directory the
+// account may not search (root's home, say), a name found nowhere ends in
+// EACCES, as it does for execvp.
+inline Options with_searchable_path() { return with_env({"PATH=/usr/bin:/bin"}); }
+
 inline Options in_dir(std::string cwd) {
   Options o;
   o.cwd = std::move(cwd);

@@ -70,7 +70,7 @@ TEST_F(CommandLineE2E, OnlyTheDisplayArgumentMustBeUtf8) {
     EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X5\n<caf\xe9>Program successfully executed.\n");
   }
   {
-    const Result r = run({"\xff"});  // no colon: the program's name, not a display
+    const Result r = run({"\xff"}, with_searchable_path());  // no colon: the program's name, not a display
     EXPECT_EQ(r.exit_code(), 101);
     EXPECT_EQ(r.err, "ghostdpy: cannot execute \xff: No such file or directory (errno 2)\n"
                      "Failed to execute process '\xff'\n" + usage_report("ghostdpy"));
@@ -433,7 +433,7 @@ TEST_F(ProgramE2E, ProgramThatCannotStart) {
        "./relative/missing x y"},
   };
   for (const auto& c : cases) {
-    const Result r = run(c.args);
+    const Result r = run(c.args, with_searchable_path());
     EXPECT_EQ(r.exit_code(), 101) << c.shown;
     EXPECT_EQ(r.out, "Server listening on /tmp/.X11-unix/X5\n");
     EXPECT_EQ(r.err, std::string("ghostdpy: cannot execute ") + c.reason + "\nFailed to execute process '" + c.shown +
@@ -443,7 +443,7 @@ TEST_F(ProgramE2E, ProgramThatCannotStart) {
   }
   // TCP mode: same report, nothing to remove.
   const int port = free_port();
-  const Result r = run({"127.0.0.1:" + std::to_string(port), "nosuchprog"});
+  const Result r = run({"127.0.0.1:" + std::to_string(port), "nosuchprog"}, with_searchable_path());
   EXPECT_EQ(r.exit_code(), 101);
   EXPECT_EQ(r.err, "ghostdpy: cannot execute nosuchprog: No such file or directory (errno 2)\n"
                    "Failed to execute process 'nosuchprog'\n" + usage_report("ghostdpy"));
