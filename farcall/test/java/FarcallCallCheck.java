@@ -1,6 +1,5 @@
 import com.tamsor.cobol.rununit.Farcall;
 import java.lang.reflect.Method;
-import java.nio.charset.StandardCharsets;
 import java.util.SplittableRandom;
 
 /**
@@ -59,18 +58,6 @@ public final class FarcallCallCheck {
         }
     }
 
-    /** A NUL-terminated copy of text in memory from malloc, written with memset. */
-    private static long nativeString(String text) {
-        byte[] bytes = text.getBytes(StandardCharsets.UTF_8);
-        long memory = Farcall.cCall1(bytes.length + 1, FarcallChecks.symbol("malloc"));
-        long memset = FarcallChecks.symbol("memset");
-        for (int i = 0; i < bytes.length; i++) {
-            Farcall.cCall3(memory + i, bytes[i], 1, memset);
-        }
-        Farcall.cCall3(memory + bytes.length, 0, 1, memset);
-        return memory;
-    }
-
     private static void libcThroughTheRegistry() {
         long libc = Farcall.open("libc.so.6");
         FarcallChecks.check(libc != 0, "open of libc");
@@ -81,9 +68,9 @@ public final class FarcallCallCheck {
         long strcmp = FarcallChecks.symbol("strcmp");
         long free = FarcallChecks.symbol("free");
         long buffer = Farcall.cCall1(128, FarcallChecks.symbol("malloc"));
-        long format = nativeString("%ld|%lx|%d|%ld|%lu");
+        long format = FarcallChecks.nativeString("%ld|%lx|%d|%ld|%lu");
         String text = "-1234567890123|fedcba9876543210|7|-9223372036854775808|18446744073709551615";
-        long expected = nativeString(text);
+        long expected = FarcallChecks.nativeString(text);
         long[] results = {
             Farcall.cCall8(buffer, 128, format, -1234567890123L, 0xFEDCBA9876543210L, 0x100000007L,
                     Long.MIN_VALUE, -1L, snprintf),

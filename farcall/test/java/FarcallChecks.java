@@ -1,5 +1,6 @@
 import com.tamsor.cobol.rununit.Farcall;
 import java.lang.reflect.Method;
+import java.nio.charset.StandardCharsets;
 
 /** What the JVM-driven checks share: failure counting and reflective calls. */
 final class FarcallChecks {
@@ -64,5 +65,17 @@ final class FarcallChecks {
             throw new IllegalStateException("symbol not found: " + name);
         }
         return address;
+    }
+
+    /** A NUL-terminated copy of text in memory from malloc, written with memset. */
+    static long nativeString(String text) {
+        byte[] bytes = text.getBytes(StandardCharsets.UTF_8);
+        long memory = Farcall.cCall1(bytes.length + 1, symbol("malloc"));
+        long memset = symbol("memset");
+        for (int i = 0; i < bytes.length; i++) {
+            Farcall.cCall3(memory + i, bytes[i], 1, memset);
+        }
+        Farcall.cCall3(memory + bytes.length, 0, 1, memset);
+        return memory;
     }
 }

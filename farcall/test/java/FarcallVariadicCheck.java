@@ -1,5 +1,4 @@
 import com.tamsor.cobol.rununit.Farcall;
-import java.nio.charset.StandardCharsets;
 
 /**
  * Variadic targets called with few arguments, cCall0 to cCall5 and stdCall0
@@ -14,18 +13,6 @@ import java.nio.charset.StandardCharsets;
  */
 public final class FarcallVariadicCheck {
     private FarcallVariadicCheck() {
-    }
-
-    /** A NUL-terminated copy of text in memory from malloc, written with memset. */
-    private static long nativeString(String text) {
-        byte[] bytes = text.getBytes(StandardCharsets.UTF_8);
-        long memory = Farcall.cCall1(bytes.length + 1, FarcallChecks.symbol("malloc"));
-        long memset = FarcallChecks.symbol("memset");
-        for (int i = 0; i < bytes.length; i++) {
-            Farcall.cCall3(memory + i, bytes[i], 1, memset);
-        }
-        Farcall.cCall3(memory + bytes.length, 0, 1, memset);
-        return memory;
     }
 
     public static void main(String[] args) {
@@ -45,8 +32,8 @@ public final class FarcallVariadicCheck {
         long[] formatStrings = new long[formats.length];
         long[] textStrings = new long[texts.length];
         for (int n = 0; n < formats.length; n++) {
-            formatStrings[n] = formats[n] == null ? 0 : nativeString(formats[n]);
-            textStrings[n] = nativeString(texts[n]);
+            formatStrings[n] = formats[n] == null ? 0 : FarcallChecks.nativeString(formats[n]);
+            textStrings[n] = FarcallChecks.nativeString(texts[n]);
         }
         long a = -1234567890123L;
         long b = 0xFEDCBA9876543210L;
