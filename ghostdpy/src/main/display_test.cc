@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
 #include <set>
 
 #include "display_claim.h"
@@ -102,6 +104,11 @@ TEST(DisplayTest, LockFile) {
   char templ[] = "/tmp/ghostdpy_lock_test.XXXXXX";
   ASSERT_NE(::mkdtemp(templ), nullptr);
   const std::string dir = templ;
+  // Gone whichever assertion ends the test.
+  const std::unique_ptr<const std::string, void (*)(const std::string*)> remove_dir(&dir, [](const std::string* d) {
+    std::error_code ignored;
+    std::filesystem::remove_all(*d, ignored);
+  });
   const std::string lock = dir + "/.X5-lock";
   const auto write_lock = [&](const std::string& text) {
     std::FILE* f = std::fopen(lock.c_str(), "w");
