@@ -18,18 +18,6 @@ namespace {
 // a longer one is seen as not a lock text.
 constexpr std::size_t kLockTextLimit = 32;
 
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // The lock's text, read through a descriptor that never follows a link nor
 // waits on a FIFO; nullopt (errno set) when it cannot be read.
 std::optional<std::string> read_lock_text(int fd) {
@@ -75,12 +63,10 @@ int create_lock_file(const std::string& lock_path, FileIdentity* made) {
   std::string temporary = lock_path + ".XXXXXX";
   const x11::UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd.valid()) return errno;
-  int err = 0;
   struct stat st{};
   // The mode is set, not left to the umask: every account reads the lock.
-  if (::fchmod(fd.get(), 0444) != 0 || !write_all(fd.get(), lock_file_text(::getpid())) ||
-      ::fstat(fd.get(), &st) != 0 || ::link(temporary.c_str(), lock_path.c_str()) != 0)
-    err = errno;
+  int err = ::fchmod(fd.get(), 0444) == 0 ? x11::write_all(fd.get(), lock_file_text(::getpid())) : errno;
+  if (err == 0 && (::fstat(fd.get(), &st) != 0 || ::link(temporary.c_str(), lock_path.c_str()) != 0)) err = errno;
   const bool linked = err == 0;
   if (::unlink(temporary.c_str()) != 0 && linked) {
     // A second name of the lock would stay behind in /tmp: give the lock

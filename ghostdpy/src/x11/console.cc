@@ -27,8 +27,8 @@ int wait_writable(int fd) {
   }
 }
 
-// Writes all of message; returns 0 or the errno that stopped it. The caller
-// holds the stream's lock.
+}  // namespace
+
 int write_all(int fd, std::string_view message) {
   const char* p = message.data();
   std::size_t left = message.size();
@@ -48,6 +48,8 @@ int write_all(int fd, std::string_view message) {
   }
   return 0;
 }
+
+namespace {
 
 // The failed message is dropped; the work goes on. Standard error has
 // nowhere else to report its own failures.

@@ -46,6 +46,11 @@ class ConsoleMessage {
   bool failed_ = false;
 };
 
+/// Writes all of message to a file or pipe, as every console message is:
+/// a descriptor that another process made non-blocking is waited on until
+/// it takes more. Returns 0 or the errno that stopped it. Takes no lock.
+int write_all(int fd, std::string_view message);
+
 /// "<text> (errno <n>)": how the system's error number is shown everywhere.
 std::string describe_errno(int err);
 
