@@ -162,18 +162,21 @@ x11::UniqueFd open_tcp_listener(const std::string& bind_address) {
   return {};
 }
 
-std::string tcp_listening_address(const std::string& bind_address, int listener) {
+std::optional<std::uint16_t> tcp_port_of(const std::string& bind_address) {
   const auto colon = bind_address.rfind(':');
-  if (colon == std::string::npos) return bind_address;
-  const auto port = parse_port(std::string_view(bind_address).substr(colon + 1), true);
-  if (!port || *port != 0) return bind_address;
+  if (colon == std::string::npos) return std::nullopt;
+  return parse_port(std::string_view(bind_address).substr(colon + 1), true);
+}
+
+std::string tcp_listening_address(const std::string& bind_address, int listener) {
+  if (tcp_port_of(bind_address) != 0) return bind_address;
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
   if (::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length) != 0) return bind_address;
   const std::uint16_t chosen = bound.ss_family == AF_INET6
                                    ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
                                    : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
-  return bind_address.substr(0, colon + 1) + std::to_string(chosen);
+  return bind_address.substr(0, bind_address.rfind(':') + 1) + std::to_string(chosen);
 }
 
 }  // namespace launcher

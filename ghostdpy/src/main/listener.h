@@ -38,6 +38,10 @@ struct SocketAddress {
 /// Decimal 0..65535; leading zeros allowed, one leading "+" only if allow_plus.
 std::optional<std::uint16_t> parse_port(std::string_view text, bool allow_plus);
 
+/// The port part of bind_address (after its last ":") as the listener reads
+/// it; nullopt when it is no port, and the listener fails anyway.
+std::optional<std::uint16_t> tcp_port_of(const std::string& bind_address);
+
 /// "a.b.c.d:port" or "[ipv6%scope]:port" taken whole, without any lookup.
 std::optional<SocketAddress> parse_literal_address(std::string_view text);
 

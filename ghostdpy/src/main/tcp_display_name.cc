@@ -23,12 +23,6 @@ std::string client_host(const std::string& host) {
 
 }  // namespace
 
-std::optional<std::uint16_t> tcp_port_of(const std::string& bind_address) {
-  const auto colon = bind_address.rfind(':');
-  if (colon == std::string::npos) return std::nullopt;
-  return parse_port(std::string_view(bind_address).substr(colon + 1), true);
-}
-
 std::string tcp_display_name(const std::string& bind_address) {
   const auto colon = bind_address.rfind(':');
   const std::uint16_t port = tcp_port_of(bind_address).value_or(kFirstDisplayPort);

@@ -12,10 +12,6 @@ namespace launcher {
 
 inline constexpr std::uint16_t kFirstDisplayPort = 6000;
 
-/// The port part of bind_address (after its last ":") as the listener reads
-/// it; nullopt when it is no port, and the listener fails anyway.
-std::optional<std::uint16_t> tcp_port_of(const std::string& bind_address);
-
 /// The display name that reaches a listener on bind_address: the host part
 /// and the port less 6000 ("127.0.0.1:6057" gives "127.0.0.1:57"). The
 /// all-interfaces address becomes its family's loopback (0.0.0.0 gives

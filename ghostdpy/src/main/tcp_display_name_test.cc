@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "listener.h"
+
 namespace launcher {
 namespace {
 

@@ -179,10 +179,4 @@ ResponseMessage create_response_message(std::uint16_t sequence, const Request& r
   }
 }
 
-std::string error_text(const ResponseMessage& message, const Request& request) {
-  std::string text = message.error_lead;
-  append_request_text(text, request);
-  return text;
-}
-
 }  // namespace x11

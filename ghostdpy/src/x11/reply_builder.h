@@ -47,10 +47,6 @@ struct ResponseMessage {
   std::string error_lead;           ///< kind == error: the text before the request's rendering
 };
 
-/// The whole error text: error_lead and the request's rendering, one line
-/// without a line end. For requests of bounded size.
-std::string error_text(const ResponseMessage& message, const Request& request);
-
 /// Answers one request. The line "QueryExtension - not supported <name>\n"
 /// goes to `notices` when given (so that a caller that batches its trace
 /// keeps the order of lines), otherwise straight to standard output.

@@ -176,10 +176,10 @@ TEST(ReplyBuilder, RefusesUnknownOpcodesAndShortRequests) {
   const Bytes window = bytes_of({1, 0, 32, 0});
   ResponseMessage m = build(8, window, true);
   EXPECT_EQ(m.kind, ResponseMessage::Kind::error);
-  EXPECT_EQ(error_text(m, Request{{8, 0, 2}, std::span<const std::uint8_t>(window)}),
+  EXPECT_EQ(m.error_lead + request_text(Request{{8, 0, 2}, std::span<const std::uint8_t>(window)}),
             "Not implemented opcode Request { header: RequestHeader { opcode: 8, extra_spec: 0, length: 2 }, data: "
             "Some([1, 0, 32, 0]) }");
-  EXPECT_EQ(error_text(build(1, std::nullopt, false), Request{{1, 0, 1}, std::nullopt}),
+  EXPECT_EQ(build(1, std::nullopt, false).error_lead + request_text(Request{{1, 0, 1}, std::nullopt}),
             "Not implemented opcode Request { header: RequestHeader { opcode: 1, extra_spec: 0, length: 1 }, data: "
             "None }");
   // RENDER is announced but none of its requests is served.
