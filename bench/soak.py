@@ -382,6 +382,25 @@ class StderrReader(threading.Thread):
             self.lines.append(head.decode("utf-8", "replace"))
 
 
+def classify_report(line):
+    """The kind of one line of the server's standard error; "-" for lines that
+    report no connection's end."""
+    if line == "Client disconnected":
+        return "Client disconnected"
+    if line.startswith("ERROR: "):
+        return "ERROR: (refused request)"
+    if line.startswith("ghostdpy[connection]: fatal: "):
+        message = line.split(": ", 2)[2]
+        if "(errno" not in message:  # numbers of the client's own bytes
+            message = re.sub(r"\d+", "N", message)
+        return "fatal: " + message[:70]
+    if line.startswith("Failed to accept connection"):
+        return "Failed to accept connection"
+    if line.startswith("Server listening") or not line:
+        return "-"
+    return "other: " + line[:80]
+
+
 def settle(pid, baseline, limit=10.0):
     """Waits (bounded) until descriptors and threads are back to baseline."""
     end = time.monotonic() + limit
@@ -497,30 +516,26 @@ def soak(args, server, path, err):
     intact = os.path.exists(path) and os.stat(path).st_ino == socket_inode
     if not alive:
         err.join(10)
-    messages = list(err.lines)
-    reports = collections.Counter()
-    for line in messages:
-        if line == "Client disconnected":
-            reports["Client disconnected"] += 1
-        elif line.startswith("ERROR: "):
-            reports["ERROR: (refused request)"] += 1
-        elif line.startswith("ghostdpy[connection]: fatal: "):
-            message = line.split(": ", 2)[2]
-            if "(errno" not in message:  # numbers of the client's own bytes
-                message = re.sub(r"\d+", "N", message)
-            reports["fatal: " + message[:70]] += 1
-        elif line.startswith("Failed to accept connection"):
-            reports["Failed to accept connection"] += 1
-        elif line.startswith("Server listening") or not line:
-            pass
-        else:
-            reports["other: " + line[:80]] += 1
-    sanitizer = [l for l in messages if "Sanitizer" in l or "runtime error" in l]
-
     burst_count = sum(burst_served) if burst_served else 0
     maximal = 1 + args.maximal_burst
     made = counts["connections"] + steady.fresh_ok + steady.fresh_failed + 2 + maximal  # + steady, warm-up
-    served = sum(v for k, v in reports.items() if not k.startswith(("Failed", "other")))
+    # The server writes each report before it closes the connection, but the
+    # reader thread may still be up to a pipe's worth behind: wait (bounded)
+    # until it has caught up with every report the clients' count expects.
+    reports, read = collections.Counter(), 0
+    wait_until = time.monotonic() + 10
+    while True:
+        fresh = err.lines[read:]
+        read += len(fresh)
+        reports.update(classify_report(line) for line in fresh)
+        served = sum(v for k, v in reports.items() if not k.startswith(("Failed", "other", "-")))
+        if served >= made or not alive or time.monotonic() > wait_until:
+            break
+        time.sleep(0.1)
+    del reports["-"]
+    messages = err.lines[:read]
+    sanitizer = [l for l in messages if "Sanitizer" in l or "runtime error" in l]
+
     rss_back = after is not None and after["rss_kib"] <= before["rss_kib"] * 1.25 + 1024 * args.rss_slack_mib
 
     print("soak: %.0f s, %d worker processes, server %s, display socket %s" % (args.seconds, args.workers, args.server, path))
