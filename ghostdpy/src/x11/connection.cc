@@ -203,22 +203,31 @@ std::optional<End> read_header(Connection& c, RequestHeader& header, std::size_t
 
 std::size_t data_size_of(const Request& request) { return request.data ? request.data->size() : 0; }
 
+// How each trace line begins: "Request<n> = " or "Response<n> = ".
+void append_trace_head(std::string& out, std::string_view word, std::uint16_t sequence) {
+  out.append(word);
+  append_decimal(out, sequence);
+  out.append(" = ");
+}
+
+// Renderers write a large line through this, piece by piece.
+TextSink into(ConsoleMessage& line) {
+  return [&line](std::string_view piece) { line.write(piece); };
+}
+
 void trace_request(Connection& c, const Request& request) {
   if (data_size_of(request) <= kLargeSize) {
-    c.trace.append("\nRequest");
-    append_decimal(c.trace, c.sequence);
-    c.trace.append(" = ");
+    append_trace_head(c.trace, "\nRequest", c.sequence);
     append_request_text(c.trace, request);
     c.trace.push_back('\n');
     return;
   }
   flush_trace(c);
   ConsoleMessage line(ConsoleStream::out);
-  std::string head = "\nRequest";
-  append_decimal(head, c.sequence);
-  head.append(" = ");
+  std::string head;
+  append_trace_head(head, "\nRequest", c.sequence);
   line.write(head);
-  write_request_text(request, [&line](std::string_view piece) { line.write(piece); });
+  write_request_text(request, into(line));
   line.write("\n");
 }
 
@@ -226,9 +235,7 @@ void trace_request(Connection& c, const Request& request) {
 // Returns 0 or the send errno.
 int trace_and_send_reply(Connection& c, const std::vector<std::uint8_t>& reply) {
   if (reply.size() <= kLargeSize) {
-    c.trace.append("Response");
-    append_decimal(c.trace, c.sequence);
-    c.trace.append(" = ");
+    append_trace_head(c.trace, "Response", c.sequence);
     append_bytes_text(c.trace, reply);
     c.trace.push_back('\n');
     c.replies.insert(c.replies.end(), reply.begin(), reply.end());
@@ -237,11 +244,10 @@ int trace_and_send_reply(Connection& c, const std::vector<std::uint8_t>& reply) 
   flush_trace(c);
   {
     ConsoleMessage line(ConsoleStream::out);
-    std::string head = "Response";
-    append_decimal(head, c.sequence);
-    head.append(" = ");
+    std::string head;
+    append_trace_head(head, "Response", c.sequence);
     line.write(head);
-    write_bytes_text(reply, [&line](std::string_view piece) { line.write(piece); });
+    write_bytes_text(reply, into(line));
     line.write("\n");
   }
   if (const int err = flush_output(c)) return err;
@@ -255,7 +261,7 @@ std::optional<End> refuse(Connection& c, const ResponseMessage& response, const 
   ConsoleMessage line(ConsoleStream::err);
   line.write("ERROR: ");
   line.write(response.error_lead);
-  write_request_text(request, [&line](std::string_view piece) { line.write(piece); });
+  write_request_text(request, into(line));
   line.write("\n");
   return End{End::Kind::refused, {}};
 }
