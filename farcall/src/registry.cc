@@ -33,61 +33,28 @@ FunctionNode *functionWithName(const char *name, size_t hash) {
   }));
 }
 
-void appendLibrary(LibraryNode *node) {
-  node->previous = lastLibrary;
-  if (lastLibrary != nullptr) {
-    lastLibrary->next = node;
-  } else {
-    firstLibrary = node;
-  }
-  lastLibrary = node;
+// Both lists are doubly linked through previous and next, with a tail
+// pointer beside the head, so nothing ever walks them to append or unlink.
+template <typename Node>
+void appendTo(Node *&first, Node *&last, Node *node) {
+  node->previous = last;
+  (last != nullptr ? last->next : first) = node;
+  last = node;
 }
 
-void unlinkLibrary(LibraryNode *node) {
-  if (node->previous != nullptr) {
-    node->previous->next = node->next;
-  } else {
-    firstLibrary = node->next;
-  }
-  if (node->next != nullptr) {
-    node->next->previous = node->previous;
-  } else {
-    lastLibrary = node->previous;
-  }
+template <typename Node>
+void unlinkFrom(Node *&first, Node *&last, Node *node) {
+  (node->previous != nullptr ? node->previous->next : first) = node->next;
+  (node->next != nullptr ? node->next->previous : last) = node->previous;
 }
 
 // Appends to firstFunction and to the chain of the node's library.
 void appendFunction(FunctionNode *node) {
-  node->previous = lastFunction;
-  if (lastFunction != nullptr) {
-    lastFunction->next = node;
-  } else {
-    firstFunction = node;
-  }
-  lastFunction = node;
-
+  appendTo(firstFunction, lastFunction, node);
   LibraryNode *library = node->library;
-  if (library->lastOwned != nullptr) {
-    library->lastOwned->nextOwned = node;
-  } else {
-    library->firstOwned = node;
-  }
+  (library->lastOwned != nullptr ? library->lastOwned->nextOwned : library->firstOwned) = node;
   library->lastOwned = node;
   library->symbolCount += 1;
-}
-
-// Unlinks from firstFunction only: its library's chain goes as a whole.
-void unlinkFunction(FunctionNode *node) {
-  if (node->previous != nullptr) {
-    node->previous->next = node->next;
-  } else {
-    firstFunction = node->next;
-  }
-  if (node->next != nullptr) {
-    node->next->previous = node->previous;
-  } else {
-    lastFunction = node->previous;
-  }
 }
 
 }  // namespace
@@ -112,7 +79,7 @@ LibraryNode *openLibrary(const char *path) {
   *node = LibraryNode{copy, handle, 0, nullptr, nullptr, nullptr, nullptr};
   indexInsert(librariesByPath, hash, node);
   indexInsert(librariesByAddress, hashAddress(node), node);
-  appendLibrary(node);
+  appendTo(firstLibrary, lastLibrary, node);
   return node;
 }
 
@@ -153,7 +120,7 @@ void dropLibrary(LibraryNode *library) {
   while (node != nullptr) {
     FunctionNode *following = node->nextOwned;
     indexRemove(functionsByName, hashText(node->name), node);
-    unlinkFunction(node);
+    unlinkFrom(firstFunction, lastFunction, node);  // its library's chain goes as a whole
     free(node->name);
     free(node);
     node = following;
@@ -161,7 +128,7 @@ void dropLibrary(LibraryNode *library) {
 
   indexRemove(librariesByPath, hashText(library->path), library);
   indexRemove(librariesByAddress, hashAddress(library), library);
-  unlinkLibrary(library);
+  unlinkFrom(firstLibrary, lastLibrary, library);
   free(library->path);
   free(library);
 }
