@@ -25,15 +25,23 @@ int unix_address(const std::string& name, bool abstract, sockaddr_un* addr, sock
   return 0;
 }
 
-}  // namespace
-
-int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener, FileIdentity* bound) {
+// A Unix stream socket bound to a path or to an abstract name.
+int bind_unix_socket(const std::string& name, bool abstract, x11::UniqueFd* socket) {
   sockaddr_un addr;
   socklen_t length;
-  if (const int err = unix_address(socket_path, false, &addr, &length); err != 0) return err;
+  if (const int err = unix_address(name, abstract, &addr, &length); err != 0) return err;
   x11::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return errno;
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) return errno;
+  *socket = std::move(fd);
+  return 0;
+}
+
+}  // namespace
+
+int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener, FileIdentity* bound) {
+  x11::UniqueFd fd;
+  if (const int err = bind_unix_socket(socket_path, false, &fd); err != 0) return err;
   struct stat st;
   if (::lstat(socket_path.c_str(), &st) != 0) return errno;
   if (!S_ISSOCK(st.st_mode)) return EEXIST;  // not what bind made: leave it alone
@@ -58,14 +66,7 @@ int open_unix_listener(const std::string& socket_path, x11::UniqueFd* listener, 
 }
 
 int bind_abstract_name(const std::string& name, x11::UniqueFd* socket) {
-  sockaddr_un addr;
-  socklen_t length;
-  if (const int err = unix_address(name, true, &addr, &length); err != 0) return err;
-  x11::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) return errno;
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) return errno;
-  *socket = std::move(fd);
-  return 0;
+  return bind_unix_socket(name, true, socket);
 }
 
 std::optional<std::uint16_t> parse_port(std::string_view text, bool allow_plus) {
